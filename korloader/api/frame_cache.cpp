@@ -1,0 +1,73 @@
+#include "api/frame_cache.h"
+
+#include <cstdint>
+
+#include "diag/log.h"
+#include "frame/ostrel_frame_data.h"
+
+namespace OstrelFrame {
+namespace {
+
+FrameDataArray g_frames;
+
+uint32_t LowAddressBits(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// Takes a reference: a frame already in the cache is counted up; a new one
+// enters the cache with count 1. If the cache cannot grow, the new frame is
+// still handed out with count 1, unshared (and never destroyed).
+void AddFrameRef(OstrelFrameData* frame) {
+    if (g_frames.Find(frame) >= 0) {
+        ++frame->refCount;
+    } else {
+        g_frames.Append(frame);
+        frame->refCount = 1;
+    }
+    LogPrint("OstrelFrameData refCount++ %08X %d, %s\n", LowAddressBits(frame), frame->refCount, frame->path.c_str());
+}
+
+}  // namespace
+
+FrameDataArray& Frames() noexcept { return g_frames; }
+
+FrameDataArray::~FrameDataArray() {
+    for (int32_t i = Count() - 1; i >= 0; --i) {
+        OstrelFrameData* frame = (*this)[i];
+        LogPrint("Ostrel cache file not released %d ref:%d\n", frame->frameNumber, frame->refCount);
+        delete frame;
+    }
+    Free();
+}
+
+IKor* OpenFrame(const char* path, const char* mapping) noexcept {
+    const ZUtils::String key(mapping);
+    for (OstrelFrameData* frame : g_frames) {
+        if (frame->path.Equals(path) && frame->mapping == key && path != nullptr && path[0] != '\0') {
+            AddFrameRef(frame);
+            return frame;
+        }
+    }
+    OstrelFrameData* frame = new (std::nothrow) OstrelFrameData();
+    if (frame == nullptr) return nullptr;
+    if (frame->LoadCacheFile(path, key.c_str()) != 0) {
+        delete frame;
+        return nullptr;
+    }
+    frame->path.Assign(path);
+    frame->mapping = key;
+    AddFrameRef(frame);
+    return frame;
+}
+
+void ReleaseFrame(IKor* handle) noexcept {
+    if (handle == nullptr) return;
+    const int32_t index = g_frames.Find(static_cast<OstrelFrameData*>(handle));
+    if (index < 0) return;
+    OstrelFrameData* frame = g_frames[index];
+    --frame->refCount;
+    LogPrint("OstrelFrameData refCount-- %08X %d, %s\n", LowAddressBits(frame), frame->refCount, frame->path.c_str());
+    if (frame->refCount > 0) return;
+    delete frame;
+    g_frames.RemoveSwapLast(index);
+}
+
+}  // namespace OstrelFrame

@@ -1,0 +1,27 @@
+// The process-wide frame cache: every frame handed out, shared by (path,
+// mapping) under a reference count. Not locked: hosts call the factories and
+// deleteIKor from one thread at a time.
+#pragma once
+#include "util/iarray.h"
+
+class IKor;
+class OstrelFrameData;
+
+namespace OstrelFrame {
+
+class FrameDataArray : public iArray<OstrelFrameData*> {
+public:
+    FrameDataArray() noexcept : iArray<OstrelFrameData*>(4) {}
+    // Reports ("Ostrel cache file not released %d ref:%d\n") and destroys
+    // every frame the host did not release.
+    ~FrameDataArray() override;
+};
+
+FrameDataArray& Frames() noexcept;
+
+// The factories' work: a shared frame for (path, mapping), or null.
+IKor* OpenFrame(const char* path, const char* mapping) noexcept;
+// deleteIKor's work.
+void ReleaseFrame(IKor* frame) noexcept;
+
+}  // namespace OstrelFrame

@@ -1,0 +1,93 @@
+// OstrelFrameData: one simulation frame in memory, the library's only IKor.
+//
+// The member layout below is also what an import plug-in module fills
+// directly (grid dimensions, transform, channel mask and channel arrays), so
+// it is kept stable.
+#pragma once
+#include <cstdint>
+
+#include "korloader/korloader.h"
+#include "particles/pgroup.h"
+#include "platform/platform.h"
+#include "util/iarray.h"
+#include "util/kor_string.h"
+
+template <int D>
+class SGCompressor;
+class MTComputeParticlesBbox;
+
+namespace KorFrame {
+constexpr int kChannelCount = 32;
+constexpr int kPackedColour = 18;
+constexpr int kSpeed = 3;
+constexpr int kVelocityX = 4, kVelocityY = 5, kVelocityZ = 6;
+constexpr int kRed = 7, kGreen = 8, kBlue = 9;
+constexpr uint32_t kBackupFrameBit = 0x80000000u;
+constexpr int kSimInfoBytes = 392;
+constexpr int32_t kNeverLoaded = INT32_MIN;
+}  // namespace KorFrame
+
+class OstrelFrameData : public IKor {
+public:
+    OstrelFrameData() noexcept;
+    OstrelFrameData(const OstrelFrameData&) = delete;
+    OstrelFrameData& operator=(const OstrelFrameData&) = delete;
+
+    // IKor, in slot order.
+    float* GetChannel(int channel) override;
+    int HasChannel(int channel) override;
+    void GetGridDim(int* dims) override;
+    void GetTransform(float* transform) override;
+    int GetNumParticleGroups() override;
+    IOstrelPrtGroup* GetParticleGroup(int index) override;
+    IOstrelPrtGroup* GetParticleGroupByName(const char* name) override;
+    virtual ~OstrelFrameData();
+
+    // Loads the frame from `path` (the mapping is for imported formats).
+    // Returns 0, or 3 (no usable path/file), 4 (damaged file or no memory),
+    // or an importer's code.
+    int LoadCacheFile(const char* path, const char* mapping) noexcept;
+
+    // Header fields back to their defaults before a load.
+    void ResetFrame(int flag) noexcept;
+    // Frees every decoded channel array; every range becomes unknown.
+    void FreeChannelArrays() noexcept;
+    void FreeCompressedBlock() noexcept;
+    // nx * ny * nz in 64 bits; 0 when any dimension is not positive.
+    int64_t CellCount() const noexcept;
+
+    // --- Members, in order.
+    uint8_t flags = 0;  // bit 0: backup frame
+    int32_t* compressedBlock = nullptr;
+    int32_t compressedLength = 0;  // words
+    uint32_t channelMask = 0;
+    iArray<PGroup> groups;
+    int32_t nx = 0, ny = 0, nz = 0;
+    int32_t frameNumber = KorFrame::kNeverLoaded;
+    uint8_t simInfo[KorFrame::kSimInfoBytes] = {};
+    float tag9Value = 0.001f;
+    float transform[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    float timeStep = 1.0f / 30.0f;
+    float auxTransforms[3][12] = {{}, {}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
+    float* channels[KorFrame::kChannelCount] = {};
+    float rangeMin[KorFrame::kChannelCount];
+    float rangeMax[KorFrame::kChannelCount];
+    SGCompressor<3>* decompressors[KorFrame::kChannelCount] = {};
+    float particleBbox[6] = {1e20f, 1e20f, 1e20f, -1e20f, -1e20f, -1e20f};
+    KorPlatform::CriticalSection channelLocks[KorFrame::kChannelCount];
+    ZUtils::String infoText;
+    ZUtils::String path;
+    ZUtils::String mapping;
+    int32_t refCount = 0;
+    MTComputeParticlesBbox* bboxJob = nullptr;
+
+private:
+    // Decodes a stored channel into a fresh array under its lock.
+    float* DecodeStoredChannel(int channel) noexcept;
+    // Expands the packed colour bytes of channels[18] into channels 7, 8, 9.
+    bool ExpandPackedColour() noexcept;
+    // Speed from the three velocity channels.
+    float* DeriveSpeed() noexcept;
+    // Set under lock 18 once channels 7, 8 and 9 were made from packed colour.
+    bool colourExpanded_ = false;
+};

@@ -1,0 +1,6 @@
+// Placeholder of the job framework; replaced by the full framework.
+#pragma once
+class MTJobs {
+public:
+    virtual ~MTJobs() = default;
+};

@@ -1,0 +1,163 @@
+// POSIX implementation of the platform layer.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace KorPlatform {
+
+struct File {
+    FILE* stream;
+};
+
+File* OpenFileForReading(const char* utf8Path) noexcept {
+    if (utf8Path == nullptr || utf8Path[0] == '\0') return nullptr;
+    FILE* f = std::fopen(utf8Path, "rb");
+    if (f == nullptr) return nullptr;
+    File* file = new (std::nothrow) File{f};
+    if (file == nullptr) std::fclose(f);
+    return file;
+}
+
+void CloseFile(File* file) noexcept {
+    if (file == nullptr) return;
+    std::fclose(file->stream);
+    delete file;
+}
+
+size_t ReadFile(File* file, void* to, size_t bytes) noexcept {
+    if (file == nullptr || bytes == 0) return 0;
+    return std::fread(to, 1, bytes, file->stream);
+}
+
+bool SeekFile(File* file, int64_t offset, SeekFrom from) noexcept {
+    if (file == nullptr) return false;
+    return fseeko(file->stream, static_cast<off_t>(offset), from == SeekFrom::End ? SEEK_END : SEEK_SET) == 0;
+}
+
+int64_t TellFile(File* file) noexcept {
+    if (file == nullptr) return -1;
+    return static_cast<int64_t>(ftello(file->stream));
+}
+
+bool FileExists(const char* utf8Path) noexcept { return utf8Path != nullptr && access(utf8Path, F_OK) == 0; }
+
+void AppendTextToFile(const char* utf8Path, const char* text) noexcept {
+    FILE* f = std::fopen(utf8Path, "a");
+    if (f == nullptr) return;
+    std::fputs(text, f);
+    std::fclose(f);
+}
+
+CriticalSection::CriticalSection() noexcept {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&native_.mutex, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+CriticalSection::~CriticalSection() { pthread_mutex_destroy(&native_.mutex); }
+
+void CriticalSection::Enter() noexcept { pthread_mutex_lock(&native_.mutex); }
+
+void CriticalSection::Leave() noexcept { pthread_mutex_unlock(&native_.mutex); }
+
+namespace {
+pthread_mutex_t g_logMutex = PTHREAD_MUTEX_INITIALIZER;
+
+// A debugger shows itself as the tracer of this process.
+bool DebuggerAttached() noexcept {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return false;
+    char line[256];
+    bool attached = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "TracerPid:", 10) == 0) {
+            attached = std::atoi(line + 10) != 0;
+            break;
+        }
+    }
+    std::fclose(f);
+    return attached;
+}
+}  // namespace
+
+void LockLog() noexcept { pthread_mutex_lock(&g_logMutex); }
+
+void UnlockLog() noexcept { pthread_mutex_unlock(&g_logMutex); }
+
+void OutputDebugText(const char* text) noexcept {
+    if (text != nullptr && DebuggerAttached()) std::fputs(text, stderr);
+}
+
+void* LoadModule(const char* utf8Path) noexcept {
+    if (utf8Path == nullptr || utf8Path[0] == '\0') return nullptr;
+    return dlopen(utf8Path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindModuleSymbol(void* module, const char* name) noexcept {
+    if (module == nullptr || name == nullptr) return nullptr;
+    return dlsym(module, name);
+}
+
+void FreeModule(void* module) noexcept {
+    if (module != nullptr) dlclose(module);
+}
+
+const char* ModuleExtension() noexcept { return ".so"; }
+
+namespace {
+// Wildcard match as the Windows file search does it ('*' any run, '?' one
+// character), but case-sensitive as POSIX file systems are.
+bool MatchWildcard(const char* pattern, const char* name) noexcept {
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || *pattern == *name) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+}  // namespace
+
+bool ListDirectory(const char* utf8Pattern, ListCallback onEntry, void* context) noexcept {
+    if (utf8Pattern == nullptr || utf8Pattern[0] == '\0') return false;
+    try {
+        const std::string pattern(utf8Pattern);
+        const size_t slash = pattern.find_last_of("/\\");
+        const std::string directory = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+        const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+        DIR* dir = opendir(directory.c_str());
+        if (dir == nullptr) return false;
+        bool any = false;
+        while (dirent* entry = readdir(dir)) {
+            if (MatchWildcard(namePattern.c_str(), entry->d_name)) {
+                any = true;
+                onEntry(context, entry->d_name);
+            }
+        }
+        closedir(dir);
+        return any;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace KorPlatform

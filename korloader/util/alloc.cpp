@@ -1,0 +1,40 @@
+#include "util/alloc.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace ZUtils {
+namespace {
+std::atomic<int64_t> g_failAt{0};
+std::atomic<bool> g_failEvery{false};
+std::atomic<int64_t> g_counted{0};
+}  // namespace
+
+bool AllocationShouldFail() noexcept {
+    const int64_t k = g_failAt.load(std::memory_order_relaxed);
+    if (k <= 0) return false;
+    const int64_t n = g_counted.fetch_add(1, std::memory_order_relaxed) + 1;
+    return g_failEvery.load(std::memory_order_relaxed) ? n >= k : n == k;
+}
+
+void FailAllocationAt(int64_t k, bool every) noexcept {
+    g_counted.store(0);
+    g_failEvery.store(every);
+    g_failAt.store(k);
+}
+
+int64_t AllocationsCounted() noexcept { return g_counted.load(); }
+
+void* AllocBytes(size_t bytes) noexcept {
+    if (AllocationShouldFail()) return nullptr;
+    return std::malloc(bytes ? bytes : 1);
+}
+
+void* ReallocBytes(void* p, size_t bytes) noexcept {
+    if (AllocationShouldFail()) return nullptr;
+    return std::realloc(p, bytes ? bytes : 1);
+}
+
+void FreeBytes(void* p) noexcept { std::free(p); }
+
+}  // namespace ZUtils
