@@ -215,6 +215,7 @@ int ImportKorFrom(OstrelFrameData& frame, ByteSource& source, const char* displa
     CacheReader reader(source);
     try {
         const Trailer trailer = ReadTrailer(reader);
+        frame.formatVersion = trailer.present ? trailer.version : 0;
         const bool directoryRead = trailer.present && WalkChunks(frame, reader, trailer);
         reader.SeekTo(0, nullptr);
         char magic[4] = {};

@@ -80,6 +80,9 @@ public:
     ZUtils::String mapping;
     int32_t refCount = 0;
     MTComputeParticlesBbox* bboxJob = nullptr;
+    // Trailer version of the native file it was read from (0: no trailer).
+    // Kept for inspection tools only.
+    int32_t formatVersion = 0;
 
 private:
     // Decodes a stored channel into a fresh array under its lock.
