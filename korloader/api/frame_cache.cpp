@@ -29,6 +29,12 @@ void AddFrameRef(OstrelFrameData* frame) {
 
 FrameDataArray& Frames() noexcept { return g_frames; }
 
+int32_t FindFrame(const IKor* handle) noexcept {
+    for (int32_t i = 0; i < g_frames.Count(); ++i)
+        if (static_cast<const IKor*>(g_frames[i]) == handle) return i;
+    return -1;
+}
+
 FrameDataArray::~FrameDataArray() {
     for (int32_t i = Count() - 1; i >= 0; --i) {
         OstrelFrameData* frame = (*this)[i];
@@ -60,7 +66,8 @@ IKor* OpenFrame(const char* path, const char* mapping) noexcept {
 
 void ReleaseFrame(IKor* handle) noexcept {
     if (handle == nullptr) return;
-    const int32_t index = g_frames.Find(static_cast<OstrelFrameData*>(handle));
+    // The host may hand back anything: look it up before treating it as a frame.
+    const int32_t index = FindFrame(handle);
     if (index < 0) return;
     OstrelFrameData* frame = g_frames[index];
     --frame->refCount;

@@ -23,5 +23,8 @@ FrameDataArray& Frames() noexcept;
 IKor* OpenFrame(const char* path, const char* mapping) noexcept;
 // deleteIKor's work.
 void ReleaseFrame(IKor* frame) noexcept;
+// Index of a handed-out pointer in the cache, or -1. Safe for any pointer:
+// it is only compared, never dereferenced.
+int32_t FindFrame(const IKor* handle) noexcept;
 
 }  // namespace OstrelFrame

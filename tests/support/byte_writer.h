@@ -22,8 +22,10 @@ public:
         return *this;
     }
     ByteWriter& PutBytes(const void* data, size_t size) {
-        const uint8_t* p = static_cast<const uint8_t*>(data);
-        bytes_.insert(bytes_.end(), p, p + size);
+        if (size == 0) return *this;
+        const size_t at = bytes_.size();
+        bytes_.resize(at + size);
+        std::memcpy(bytes_.data() + at, data, size);
         return *this;
     }
     ByteWriter& PutBytes(const Bytes& data) { return PutBytes(data.data(), data.size()); }

@@ -243,7 +243,7 @@ TEST(Container, CountsAndSizesLargerThanTheFileAreRefusedBeforeAllocating) {
     const int64_t allocations = ZUtils::AllocationsCounted();
     ZUtils::FailAllocationAt(0);
     EXPECT_EQ(l.status, 4);
-    EXPECT_LT(allocations, 4);
+    EXPECT_LT(allocations, 16);  // a few small ones, never the gigabyte
 
     const std::vector<std::pair<const char*, KorWriter>> hostile = {
         {"negative tag-12 size", KorWriter().NoTrailer().Record(12, Int32s({-1}))},

@@ -35,7 +35,7 @@ TEST(FrameCache, CountsReferencesWithTheirLogLines) {
     OstrelFrame::ReleaseFrame(a);
     EXPECT_EQ(log.Log(), (std::vector<std::string>{RefLine("++", a, 1, path), RefLine("++", a, 2, path),
                                                    RefLine("--", a, 1, path), RefLine("--", a, 0, path)}));
-    EXPECT_EQ(OstrelFrame::Frames().Find(static_cast<OstrelFrameData*>(a)), -1);
+    EXPECT_EQ(OstrelFrame::FindFrame(a), -1);
 }
 
 TEST(FrameCache, UnloadReportsAndDestroysWhatTheHostKept) {
@@ -57,20 +57,25 @@ TEST(FrameCache, AFrameThatCannotEnterTheCacheIsStillHandedOutUnshared) {
     std::vector<IKor*> held;
     int files = 0;
     auto fillCache = [&] {  // until the next frame needs the cache to grow
-        while (OstrelFrame::Frames().Count() < OstrelFrame::Frames().Capacity()) {
+        while (held.empty() || OstrelFrame::Frames().Count() < OstrelFrame::Frames().Capacity()) {
             const std::string other = dir.File("f" + std::to_string(files++) + ".kor");
             ASSERT_TRUE(KorTest::KorWriter().Grid(1, 1, 1).WriteFile(other));
             held.push_back(OstrelFrame::OpenFrame(other.c_str(), ""));
         }
     };
-    fillCache();
-    // The cache's growth is the last allocation of an open.
-    ZUtils::FailAllocationAt(INT64_MAX);
-    IKor* counted = OstrelFrame::OpenFrame(path.c_str(), "");
-    const int64_t allocations = ZUtils::AllocationsCounted();
-    ZUtils::FailAllocationAt(0);
-    OstrelFrame::ReleaseFrame(counted);
-    fillCache();
+    auto countAllocationsOfAnOpen = [&] {
+        fillCache();
+        ZUtils::FailAllocationAt(INT64_MAX);  // count without failing
+        IKor* counted = OstrelFrame::OpenFrame(path.c_str(), "");
+        const int64_t allocations = ZUtils::AllocationsCounted();
+        ZUtils::FailAllocationAt(0);
+        OstrelFrame::ReleaseFrame(counted);
+        fillCache();
+        return allocations;
+    };
+    countAllocationsOfAnOpen();  // first use of everything the open touches
+    // The cache's growth is the last allocation of an open that needs it.
+    const int64_t allocations = countAllocationsOfAnOpen();
 
     const int32_t before = OstrelFrame::Frames().Count();
     ZUtils::FailAllocationAt(allocations);
@@ -79,7 +84,7 @@ TEST(FrameCache, AFrameThatCannotEnterTheCacheIsStillHandedOutUnshared) {
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(OstrelFrame::Frames().Count(), before);  // not in the cache
     EXPECT_EQ(static_cast<OstrelFrameData*>(frame)->refCount, 1);
-    for (IKor* h : held) EXPECT_GE(OstrelFrame::Frames().Find(static_cast<OstrelFrameData*>(h)), 0);
+    for (IKor* h : held) EXPECT_GE(OstrelFrame::FindFrame(h), 0);
     IKor* again = OstrelFrame::OpenFrame(path.c_str(), "");  // not shared: a frame of its own
     EXPECT_NE(again, frame);
     OstrelFrame::ReleaseFrame(frame);  // ignored: not in the cache
