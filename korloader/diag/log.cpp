@@ -19,10 +19,13 @@ std::atomic<const Capture*> g_capture{nullptr};
 Capture g_captureSlots[2];
 std::atomic<int> g_captureSlot{0};
 
-// The log file name. The library never sets it; it stays empty.
+// The log file name. The library never sets it; it stays empty. Never
+// destroyed: frames left open are reported while the library unloads, after
+// function-local statics may already be gone.
 ZUtils::String& LogFileName() {
-    static ZUtils::String name;
-    return name;
+    alignas(ZUtils::String) static unsigned char storage[sizeof(ZUtils::String)];
+    static ZUtils::String* name = new (storage) ZUtils::String();
+    return *name;
 }
 
 void SendToDebugger(const char* text) {
