@@ -54,7 +54,7 @@ String& String::operator=(String&& other) noexcept {
 String::~String() { Release(); }
 
 void String::Release() noexcept {
-    if (chars_ == g_empty.chars) return;
+    if (SharedEmpty()) return;
     DropWide();
     FreeBytes(header());
     chars_ = g_empty.chars;
@@ -95,7 +95,7 @@ bool String::Assign(const char* text, size_t length) noexcept {
         return true;
     }
     if (!Reserve(length < kSmallCapacity ? kSmallCapacity : length)) return false;
-    if (chars_ == g_empty.chars) return length == 0;
+    if (SharedEmpty()) return length == 0;
     DropWide();
     if (length) std::memcpy(chars_, text, length);
     chars_[length] = '\0';
@@ -149,7 +149,7 @@ bool String::AppendFormat(const char* format, ...) noexcept {
 }
 
 void String::Clear() noexcept {
-    if (chars_ == g_empty.chars) return;
+    if (SharedEmpty()) return;
     DropWide();
     chars_[0] = '\0';
     header()->length = 0;
@@ -166,7 +166,7 @@ bool String::operator==(const String& other) const noexcept {
 }
 
 const char16_t* String::Wide() const noexcept {
-    if (chars_ == g_empty.chars) return g_emptyWide;
+    if (SharedEmpty()) return g_emptyWide;
     Header* h = header();
     if (h->wide != nullptr) return h->wide;
     const size_t units = Utf16UnitsFor(chars_, static_cast<size_t>(h->length));

@@ -54,6 +54,10 @@ private:
     static_assert(sizeof(Header) == 16, "header keeps the characters 16-byte aligned");
 
     Header* header() const noexcept { return reinterpret_cast<Header*>(chars_) - 1; }
+    // The shared, never-freed "" (capacity 0; an allocated buffer always has
+    // room for a character). Known by its capacity rather than its address, because an
+    // import plug-in module has its own copy of it and hands strings over.
+    bool SharedEmpty() const noexcept { return header()->capacity == 0; }
     bool Reserve(size_t capacity) noexcept;
     void DropWide() const noexcept;
     void Release() noexcept;
