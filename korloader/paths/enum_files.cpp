@@ -1,0 +1,69 @@
+#include "paths/enum_files.h"
+
+#include "paths/frame_paths.h"
+#include "platform/platform.h"
+
+namespace OstrelEnum {
+namespace {
+
+struct Listing {
+    iArray<ZUtils::String>* files;
+    const char* directory;
+    size_t directoryLength;
+    bool any;
+};
+
+void OnListedEntry(void* context, const char* name) {
+    Listing& listing = *static_cast<Listing*>(context);
+    if (name == nullptr || name[0] == '\0') return;
+    if (name[0] == '.' && (name[1] == '\0' || name[1] == '.')) return;  // ".", ".." and "..anything"
+    ZUtils::String full(listing.directory, listing.directoryLength);
+    if (!full.Append(name) || !listing.files->Append(full)) return;
+    listing.any = true;
+}
+
+}  // namespace
+
+bool FindFiles(const char* pattern, iArray<ZUtils::String>& files) noexcept {
+    if (pattern == nullptr || pattern[0] == '\0') return false;
+    size_t directoryLength = 0;  // up to and including the last separator
+    for (size_t i = 0; pattern[i] != '\0'; ++i)
+        if (pattern[i] == '/' || pattern[i] == '\\') directoryLength = i + 1;
+    Listing listing{&files, pattern, directoryLength, false};
+    KorPlatform::ListDirectory(pattern, OnListedEntry, &listing);
+    return listing.any;
+}
+
+void EnumFiles::Begin(const char*, int) noexcept {}
+
+int EnumFiles::Enumerate(const char* path, int mode) noexcept {
+    if (path == nullptr) return 0;
+    Begin(path, mode);
+    iArray<ZUtils::String> files;
+    if (HasFramePattern(path)) {
+        const ZUtils::String pattern = ReplaceFramePattern(path, KorPaths::kNoFrame, "*");
+        const bool listed = FindFiles(pattern.c_str(), files);
+        resultPath.Clear();
+        if (!listed) return 0;
+        // A file without a number cannot be a frame of a sequence whose file
+        // names carry the number (the template with an empty number would
+        // otherwise match it).
+        size_t nameStart = 0;
+        for (size_t i = 0; path[i] != '\0'; ++i)
+            if (path[i] == '/' || path[i] == '\\') nameStart = i + 1;
+        const bool numberedNames = HasFramePattern(path + nameStart) != 0;
+        for (const ZUtils::String& file : files) {
+            const int frame = ParseFrameNumber(file.c_str());
+            if (frame == KorPaths::kNoFrame && numberedNames) continue;
+            const ZUtils::String expected = ReplaceFramePattern(path, frame, "");
+            if (expected == file) OnFile(file.c_str());
+        }
+        return 1;
+    }
+    if (!FindFiles(path, files)) return 0;
+    resultPath.Assign(path);
+    OnFile(path);
+    return 1;
+}
+
+}  // namespace OstrelEnum
