@@ -4,10 +4,14 @@
 
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
+#include "import/importers.h"
 
 namespace OstrelFrame {
 namespace {
 
+// Defined before the cache so that it is destroyed after it: at unload the
+// frames go first, then the import modules whose memory they may hold.
+ImportPluginsUnloader g_unloadPlugins;
 FrameDataArray g_frames;
 
 uint32_t LowAddressBits(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }

@@ -1,19 +1,238 @@
 #include "import/channel_mappings.h"
 
-// Mapping strings are not supported yet: no grids, no entries.
+#include <cstdio>
+#include <cstring>
 
-ZUtils::String GenerateDefaultMappings(const char*) noexcept { return ZUtils::String(); }
+#include "import/importers.h"
+#include "paths/frame_paths.h"
 
-int Get3rdPartyChannelNameInto(char*, int, int*, const char*, int) noexcept { return -1; }
+using CacheIO::AvailableChannels;
+using CacheIO::ChannelList;
+using CacheIO::GridMapping;
+using CacheIO::GridMappings;
 
-int ComposeChannelMappingsInto(char* out, int outLen, const int*, const char* const*, int) noexcept {
-    if (out != nullptr && outLen >= 1) out[0] = '\0';
-    return 1;
+namespace {
+
+struct TableEntry {
+    const char* name;
+    int channel;
+};
+
+// Grid names of OpenVDB files, in the order they are tried.
+constexpr TableEntry kVdbTable[] = {
+    {"Temperature_ost", 1}, {"Smoke_ost", 2},      {"VelocityX_ost", 4},  {"VelocityY_ost", 5},
+    {"VelocityZ_ost", 6},   {"ColorR_ost", 7},     {"ColorG_ost", 8},     {"ColorB_ost", 9},
+    {"Fuel_ost", 10},       {"density", 2},        {"temperature", 1},    {"fluid_density", 1},
+    {"surface", 1},         {"vel.x", 4},          {"vel.y", 5},          {"vel.z", 6},
+    {"vel(x)", 4},          {"vel(y)", 5},         {"vel(z)", 6},         {"V(x)", 4},
+    {"V(y)", 5},            {"V(z)", 6},           {"color(x)", 7},       {"color(y)", 8},
+    {"color(z)", 9},        {"Smoke", 2},          {"FireFuel", 10},      {"Temperature", 1},
+    {"VelocitiesX", 4},     {"VelocitiesY", 5},    {"VelocitiesZ", 6},    {"ColorR", 7},
+    {"ColorG", 8},          {"ColorB", 9},         {"fuel", 10},          {"velocity_x", 4},
+    {"velocity_y", 5},      {"velocity_z", 6},     {"particle_count_per_cell", 1},
+    {"rest.x", 7},          {"rest.y", 8},         {"rest.z", 9},
+};
+
+// Grid names of Field3D files, in the order they are tried. VelocitiesX and
+// VelocitiesZ go to the opposite channels from the OpenVDB table, and the
+// capitals of "velocity(Y)" and "velocity(Z)" are as files write them.
+constexpr TableEntry kF3dTable[] = {
+    {"density", 2},
+    {"fuel", 10},
+    {"temperature", 1},
+    {"v_mac(x)", 4},
+    {"velocity(x)", 4},
+    {"v_mac(y)", 5},
+    {"velocity(Y)", 5},
+    {"v_mac(z)", 6},
+    {"velocity(Z)", 6},
+    {"Smoke", 2},
+    {"FireFuel", 10},
+    {"Temperature", 1},
+    {"VelocitiesX", 6},
+    {"VelocitiesY", 5},
+    {"VelocitiesZ", 4},
+    {"ColorR", 7},
+    {"ColorG", 8},
+    {"ColorB", 9},
+    {"particle_count_per_cell", 1},
+    {"fluid_velocity(x)", 4},
+    {"fluid_velocity(y)", 5},
+    {"fluid_velocity(z)", 6},
+    {"Velocity(x)", 4},
+    {"Velocity(y)", 5},
+    {"Velocity(z)", 6},
+    {"Density", 2},
+    {"TextureCoord(x)", 7},
+    {"TextureCoord(y)", 8},
+    {"TextureCoord(z)", 9},
+};
+
+constexpr int kSmokeChannel = 2;
+
+// atoi over [begin, end), clamped to the int range instead of overflowing.
+int ParseChannelNumber(const char* begin, const char* end) noexcept {
+    const char* c = begin;
+    while (c < end && (*c == ' ' || (*c >= '\t' && *c <= '\r'))) ++c;
+    bool negative = false;
+    if (c < end && (*c == '+' || *c == '-')) negative = *c++ == '-';
+    int64_t value = 0;
+    for (; c < end && *c >= '0' && *c <= '9'; ++c)
+        if (value <= INT32_MAX) value = value * 10 + (*c - '0');
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int>(value);
 }
 
-int DecomposeChannelMappingsAt(int*, char*, int, const char*, int) noexcept { return -1; }
+// The caller's-buffer rule shared by the four exports.
+int CopyOut(const char* text, size_t length, char* out, int outLen) noexcept {
+    if (out == nullptr || outLen < 1) return 0;
+    const size_t room = static_cast<size_t>(outLen) - 1;
+    const size_t n = length < room ? length : room;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+    return length < static_cast<size_t>(outLen) ? 1 : 0;
+}
 
-int GenerateDefaultChannelMappingsInto(char* out, int outLen, const char*) noexcept {
-    if (out != nullptr && outLen >= 1) out[0] = '\0';
-    return 1;
+int CopyOut(const ZUtils::String& text, char* out, int outLen) noexcept {
+    return CopyOut(text.c_str(), static_cast<size_t>(text.Length()), out, outLen);
+}
+
+bool AppendMapping(GridMappings& list, const char* name, size_t nameLength, int channel) noexcept {
+    GridMapping mapping;
+    if (!mapping.name.Assign(name, nameLength)) return false;
+    mapping.channel = channel;
+    return list.Append(mapping);
+}
+
+bool ContainsName(const ChannelList& list, const ZUtils::String& name) noexcept {
+    for (const AvailableChannels& grid : list)
+        if (grid.name == name) return true;
+    return false;
+}
+
+}  // namespace
+
+bool ComposeMappingString(const GridMappings& list, ZUtils::String& text) noexcept {
+    text.Clear();
+    for (const GridMapping& mapping : list) {
+        char number[16];
+        const int n = std::snprintf(number, sizeof number, "%d,", mapping.channel);
+        if (!text.Append(number, static_cast<size_t>(n)) ||
+            !text.Append(mapping.name.c_str(), static_cast<size_t>(mapping.name.Length())) || !text.Append(';'))
+            return false;
+    }
+    return true;
+}
+
+bool ParseMappingString(const char* text, GridMappings& list) noexcept {
+    if (text == nullptr) return true;
+    const char* at = text;
+    while (*at != '\0') {
+        const char* comma = std::strchr(at, ',');
+        if (comma == nullptr) break;  // an entry without ',' names no grid
+        const char* name = comma + 1;
+        const char* semicolon = std::strchr(name, ';');
+        const char* nameEnd = semicolon != nullptr ? semicolon : name + std::strlen(name);
+        if (!AppendMapping(list, name, static_cast<size_t>(nameEnd - name), ParseChannelNumber(at, comma)))
+            return false;
+        at = semicolon != nullptr ? semicolon + 1 : nameEnd;
+    }
+    return true;
+}
+
+void Find3rdPartyCacheChannelsEnum::OnFile(const char* fileName) noexcept {
+    const ZUtils::String extension = GetExtension(fileName);
+    ChannelList grids;
+    if (extension.Equals("f3d"))
+        GetF3dAvailableChannels(fileName, grids);
+    else if (extension.Equals("vdb"))
+        GetVdbAvailableChannels(fileName, grids);
+    for (const AvailableChannels& grid : grids)
+        if (!ContainsName(*list_, grid.name)) list_->Append(grid);
+}
+
+void Find3rdPartyCacheChannels(const char* path, ChannelList& list) noexcept {
+    Find3rdPartyCacheChannelsEnum enumerator(&list);
+    enumerator.Enumerate(path, 1);
+}
+
+ZUtils::String GenerateDefaultMappings(const char* path) noexcept {
+    ZUtils::String text;
+    if (path == nullptr || path[0] == '\0') return text;
+    const ZUtils::String extension = GetExtension(path);
+    const TableEntry* table;
+    size_t tableSize;
+    if (extension.Equals("vdb")) {
+        table = kVdbTable;
+        tableSize = sizeof kVdbTable / sizeof kVdbTable[0];
+    } else if (extension.Equals("f3d")) {
+        table = kF3dTable;
+        tableSize = sizeof kF3dTable / sizeof kF3dTable[0];
+    } else {
+        return text;
+    }
+    ChannelList grids;
+    Find3rdPartyCacheChannels(path, grids);
+    if (grids.Count() == 0) return text;
+
+    GridMappings mappings;
+    const AvailableChannels* smokeCandidate = nullptr;
+    bool smokeMapped = false;
+    for (const AvailableChannels& grid : grids) {
+        const TableEntry* hit = nullptr;
+        for (size_t t = 0; t < tableSize && hit == nullptr; ++t)
+            if (grid.name.Equals(table[t].name)) hit = &table[t];
+        if (hit == nullptr) {
+            if (smokeCandidate == nullptr && grid.flag == 0) smokeCandidate = &grid;
+            continue;
+        }
+        if (!AppendMapping(mappings, grid.name.c_str(), static_cast<size_t>(grid.name.Length()), hit->channel))
+            return text;
+        if (hit->channel == kSmokeChannel) smokeMapped = true;
+    }
+    if (!smokeMapped && smokeCandidate != nullptr &&
+        !AppendMapping(mappings, smokeCandidate->name.c_str(), static_cast<size_t>(smokeCandidate->name.Length()),
+                       kSmokeChannel))
+        return text;
+    if (!ComposeMappingString(mappings, text)) text.Clear();
+    return text;
+}
+
+int Get3rdPartyChannelNameInto(char* out, int outLen, int* flag, const char* path, int index) noexcept {
+    if (index < 0) return -1;
+    ChannelList grids;
+    Find3rdPartyCacheChannels(path, grids);
+    if (index >= grids.Count()) return -1;
+    if (flag != nullptr) *flag = grids[index].flag != 0 ? 1 : 0;
+    return CopyOut(grids[index].name, out, outLen);
+}
+
+int ComposeChannelMappingsInto(char* out, int outLen, const int* ids, const char* const* names, int count) noexcept {
+    GridMappings mappings;
+    ZUtils::String text;
+    bool complete = true;
+    if (ids != nullptr && names != nullptr) {
+        for (int i = 0; i < count && complete; ++i) {
+            const char* name = names[i] != nullptr ? names[i] : "";
+            complete = AppendMapping(mappings, name, std::strlen(name), ids[i]);
+        }
+    }
+    complete = ComposeMappingString(mappings, text) && complete;
+    const int fitted = CopyOut(text, out, outLen);
+    return complete ? fitted : 0;
+}
+
+int DecomposeChannelMappingsAt(int* id, char* nameOut, int nameLen, const char* mapping, int index) noexcept {
+    if (index < 0) return -1;
+    GridMappings mappings;
+    ParseMappingString(mapping, mappings);
+    if (index >= mappings.Count()) return -1;
+    if (id != nullptr) *id = mappings[index].channel;
+    return CopyOut(mappings[index].name, nameOut, nameLen);
+}
+
+int GenerateDefaultChannelMappingsInto(char* out, int outLen, const char* path) noexcept {
+    return CopyOut(GenerateDefaultMappings(path), out, outLen);
 }
