@@ -32,8 +32,9 @@ public:
     // Reads a listed layer into `target` (data window order, x fastest).
     Code ReadLayer(const Layer& layer, const DenseTarget& target);
 
+    struct Entry;  // one Field3D object inside a group (defined in the .cpp)
+
 private:
-    struct Entry;
     Code ReadEntries(uint64_t group, std::vector<Entry>& out);
     Code Describe(const std::vector<Entry>& entries, Layer& layer);
     Code ReadMapping(const std::vector<Entry>& partition, Mapping& mapping);

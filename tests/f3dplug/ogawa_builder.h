@@ -1,0 +1,118 @@
+// Builds Ogawa containers byte by byte for tests, including Field3D's
+// layout on top of them, so that valid and hostile files can be made by hand.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace OgawaTest {
+
+constexpr uint64_t kData = uint64_t{1} << 63;
+
+class Builder {
+public:
+    Builder() : bytes_(16, 0) {}
+
+    // Appends a data block; returns its child reference.
+    uint64_t Data(const void* p, size_t n) {
+        const uint64_t at = bytes_.size();
+        Put64(n);
+        const auto* b = static_cast<const uint8_t*>(p);
+        bytes_.insert(bytes_.end(), b, b + n);
+        return at | kData;
+    }
+    uint64_t Data(const std::string& s) { return Data(s.data(), s.size()); }
+    template <class T>
+    uint64_t Value(const T& v) {
+        return Data(&v, sizeof v);
+    }
+    // Appends a group of the given children; returns its offset.
+    uint64_t Group(const std::vector<uint64_t>& children) {
+        const uint64_t at = bytes_.size();
+        Put64(children.size());
+        for (uint64_t c : children) Put64(c);
+        return at;
+    }
+    // Writes the header with the root group's offset.
+    std::vector<uint8_t> Finish(uint64_t root) {
+        std::memcpy(bytes_.data(), "Ogawa", 5);
+        bytes_[5] = 0xFF;
+        bytes_[6] = 0;
+        bytes_[7] = 1;
+        std::memcpy(bytes_.data() + 8, &root, 8);
+        return bytes_;
+    }
+    std::vector<uint8_t>& Bytes() { return bytes_; }
+
+    // --- Field3D objects: name and kind first.
+    uint64_t F3dGroup(const std::string& name, std::vector<uint64_t> members) {
+        members.insert(members.begin(), {Data(name), Value<int32_t>(0)});
+        return Group(members);
+    }
+    uint64_t Attribute(const std::string& name, int32_t type, const void* value, size_t n) {
+        return Group({Data(name), Value<int32_t>(1), Value<int32_t>(type), Data(value, n)});
+    }
+    uint64_t IntAttribute(const std::string& name, int32_t v) { return Attribute(name, 4, &v, 4); }
+    uint64_t U8Attribute(const std::string& name, uint8_t v) { return Attribute(name, 1, &v, 1); }
+    uint64_t Vec3Attribute(const std::string& name, int32_t x, int32_t y, int32_t z) {
+        const int32_t v[3] = {x, y, z};
+        return Attribute(name, 14, v, sizeof v);
+    }
+    uint64_t StringAttribute(const std::string& name, const std::string& s) {
+        return Attribute(name, 16, s.data(), s.size());
+    }
+    // A data set: kind 2 (plain) or 3 (compressed), element type, elements.
+    uint64_t Dataset(const std::string& name, int32_t kind, int32_t type, const std::vector<uint64_t>& elements) {
+        std::vector<uint64_t> c = {Data(name), Value<int32_t>(kind), Value<int32_t>(type)};
+        c.insert(c.end(), elements.begin(), elements.end());
+        return Group(c);
+    }
+
+private:
+    void Put64(uint64_t v) {
+        uint8_t b[8];
+        std::memcpy(b, &v, 8);
+        bytes_.insert(bytes_.end(), b, b + 8);
+    }
+    std::vector<uint8_t> bytes_;
+};
+
+// A small Field3D file: partition "smoke.0" with a matrix mapping and one
+// dense float layer "density" of nx*ny*nz values v[n] = n, data window
+// `dwMin`.. (the extents equal the data window).
+struct DenseSpec {
+    int nx = 2, ny = 3, nz = 2;
+    int dwMin[3] = {0, 0, 0};
+    int32_t dataType = 9;  // float32
+    bool vector = false;
+};
+
+inline std::vector<uint8_t> DenseFile(const DenseSpec& s = DenseSpec()) {
+    Builder b;
+    const int comps = s.vector ? 3 : 1;
+    const size_t count = size_t(s.nx) * s.ny * s.nz * comps;
+    std::vector<float> values(count);
+    for (size_t n = 0; n < count; ++n) values[n] = float(n);
+    const uint64_t version = b.Vec3Attribute("version_number", 1, 7, 3);
+    double m[16] = {0.1 * s.nx, 0, 0, 0, 0, 0.1 * s.ny, 0, 0, 0, 0, 0.1 * s.nz, 0, 1.0, 0.5, -0.25, 1};
+    const uint64_t mapping = b.F3dGroup(
+        "mapping", {b.StringAttribute("mapping_type", "MatrixFieldMapping"), b.IntAttribute("num_time_samples", 1),
+                    b.Attribute("matrix_0", 15, m, sizeof m)});
+    const int mx = s.dwMin[0] + s.nx - 1, my = s.dwMin[1] + s.ny - 1, mz = s.dwMin[2] + s.nz - 1;
+    const uint64_t layer = b.F3dGroup(
+        "density",
+        {b.StringAttribute("class_type", "field3d_layer"), b.StringAttribute("class_name", "DenseField"),
+         b.IntAttribute("version", 1), b.Vec3Attribute("extents_min", s.dwMin[0], s.dwMin[1], s.dwMin[2]),
+         b.Vec3Attribute("extents_max", mx, my, mz),
+         b.Vec3Attribute("data_window_min", s.dwMin[0], s.dwMin[1], s.dwMin[2]),
+         b.Vec3Attribute("data_window_max", mx, my, mz), b.IntAttribute("components", comps),
+         b.IntAttribute("bits_per_component", 32),
+         b.Dataset("data", 2, s.vector ? 12 : s.dataType, {b.Data(values.data(), values.size() * 4)})});
+    const uint64_t partition =
+        b.F3dGroup("smoke.0", {mapping, b.StringAttribute("is_field3d_partition", "1"), layer});
+    const uint64_t root = b.F3dGroup("f3droot", {version, partition});
+    return b.Finish(root);
+}
+
+}  // namespace OgawaTest
