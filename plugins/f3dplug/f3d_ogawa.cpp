@@ -275,13 +275,14 @@ Code OgawaField3D::ReadDense(const Layer& layer, const std::vector<Entry>& entri
         if (total > writer.Remaining()) return kDamaged;
     }
     if (total != writer.Remaining()) return kDamaged;
-    std::vector<uint8_t> raw(kChunkValues * vbytes);
-    std::vector<float> values(kChunkValues);
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(kChunkValues, total));
+    std::vector<uint8_t> raw(chunk * vbytes);
+    std::vector<float> values(chunk);
     for (size_t i = 3; i < data->children.size(); ++i) {
         uint64_t offset = 0, size = 0;
         archive_.DataSpan(data->children[i], offset, size);
         for (uint64_t at = 0; at < size;) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkValues, (size - at) / vbytes));
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, (size - at) / vbytes));
             if (!archive_.Source().ReadAt(offset + at, raw.data(), n * vbytes)) return kDamaged;
             ConvertValues(layer.type, raw.data(), n, values.data());
             if (!writer.Put(values.data(), n)) return kDamaged;

@@ -16,7 +16,7 @@ bool Archive::Open() noexcept {
     // Each group entry costs one unit; a well-formed file reads each of its
     // entries a few times at most, so 64 readings of every 8 bytes of the
     // file plus a fixed allowance are plenty.
-    budget_ = (source_.Size() / 8) * 64 + (uint64_t{1} << 20);
+    budget_ = (source_.Size() / 8) * 64 + (uint64_t{1} << 16);
     return true;
 }
 

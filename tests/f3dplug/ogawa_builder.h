@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 namespace OgawaTest {
 
 constexpr uint64_t kData = uint64_t{1} << 63;
@@ -111,6 +113,68 @@ inline std::vector<uint8_t> DenseFile(const DenseSpec& s = DenseSpec()) {
          b.Dataset("data", 2, s.vector ? 12 : s.dataType, {b.Data(values.data(), values.size() * 4)})});
     const uint64_t partition =
         b.F3dGroup("smoke.0", {mapping, b.StringAttribute("is_field3d_partition", "1"), layer});
+    const uint64_t root = b.F3dGroup("f3droot", {version, partition});
+    return b.Finish(root);
+}
+
+// A sparse float layer "density" on a data window of n^3 voxels from the
+// origin, blocks of 2^order voxels a side. Voxel (i, j, k) of an allocated
+// block holds i + 10 j + 100 k; the other blocks hold `emptyValue`. Block b
+// is allocated when allocated[b] (missing entries: not allocated).
+struct SparseSpec {
+    int n = 3;
+    int order = 1;
+    std::vector<bool> allocated = {true, false, false, true, false, false, false, true};
+    float emptyValue = 7.0f;
+    bool compressed = true;
+};
+
+inline float SparseValue(int i, int j, int k) { return float(i + 10 * j + 100 * k); }
+
+inline std::vector<uint8_t> SparseFile(const SparseSpec& s = SparseSpec()) {
+    Builder b;
+    const int size = 1 << s.order;
+    const int res = (s.n + size - 1) / size;
+    const int numBlocks = res * res * res;
+    std::vector<uint8_t> isAllocated(numBlocks, 0);
+    std::vector<float> empty(numBlocks, s.emptyValue);
+    std::vector<uint64_t> elements;
+    for (int bk = 0, idx = 0; bk < res; ++bk)
+        for (int bj = 0; bj < res; ++bj)
+            for (int bi = 0; bi < res; ++bi, ++idx) {
+                if (idx >= int(s.allocated.size()) || !s.allocated[idx]) continue;
+                isAllocated[idx] = 1;
+                std::vector<float> block;
+                for (int k = 0; k < size; ++k)
+                    for (int j = 0; j < size; ++j)
+                        for (int i = 0; i < size; ++i)
+                            block.push_back(SparseValue(bi * size + i, bj * size + j, bk * size + k));
+                if (!s.compressed) {
+                    elements.push_back(b.Data(block.data(), block.size() * 4));
+                    continue;
+                }
+                uLongf packedSize = compressBound(uLong(block.size() * 4));
+                std::vector<uint8_t> packed(packedSize);
+                compress2(packed.data(), &packedSize, reinterpret_cast<const Bytef*>(block.data()),
+                          uLong(block.size() * 4), 1);
+                elements.push_back(b.Data(packed.data(), packedSize));
+            }
+    const uint64_t version = b.Vec3Attribute("version_number", 1, 7, 3);
+    const int m = s.n - 1;
+    const int occupied = int(elements.size());
+    const uint64_t layer = b.F3dGroup(
+        "density",
+        {b.StringAttribute("class_type", "field3d_layer"), b.StringAttribute("class_name", "SparseField"),
+         b.IntAttribute("version", 1), b.Vec3Attribute("extents_min", 0, 0, 0), b.Vec3Attribute("extents_max", m, m, m),
+         b.Vec3Attribute("data_window_min", 0, 0, 0), b.Vec3Attribute("data_window_max", m, m, m),
+         b.U8Attribute("components", 1), b.U8Attribute("bits_per_component", 32), b.U8Attribute("block_order", uint8_t(s.order)),
+         b.Attribute("num_blocks", 5, &numBlocks, 4), b.Vec3Attribute("block_res", res, res, res),
+         b.U8Attribute("data_is_compressed", s.compressed ? 1 : 0),
+         b.Dataset("block_is_allocated_data", 2, 1, {b.Data(isAllocated.data(), isAllocated.size())}),
+         b.Dataset("block_empty_value_data", 2, 9, {b.Data(empty.data(), empty.size() * 4)}),
+         b.Attribute("num_occupied_blocks", 5, &occupied, 4),
+         b.Dataset("data", s.compressed ? 3 : 2, 9, elements)});
+    const uint64_t partition = b.F3dGroup("smoke.0", {b.StringAttribute("is_field3d_partition", "1"), layer});
     const uint64_t root = b.F3dGroup("f3droot", {version, partition});
     return b.Finish(root);
 }
