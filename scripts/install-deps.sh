@@ -6,6 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  libhdf5-dev
 )
 
 missing=()

@@ -34,7 +34,13 @@ struct Selected {
     size_t layer;
     int channel;
     int width;  // 1 scalar, 3 vector into three channels, 0 vector length
+    float scale;
 };
+
+void Scale(float* values, size_t cells, float scale) {
+    if (scale != 1.0f)
+        for (size_t n = 0; n < cells; ++n) values[n] *= scale;
+}
 
 }  // namespace
 
@@ -87,7 +93,7 @@ Code ImportFile(const char* path, const ChannelMapping* mappings, int count, Fra
         for (int c = channel; c < channel + span; ++c) free = free && !taken[c];
         if (!free) continue;
         for (int c = channel; c < channel + span; ++c) taken[c] = true;
-        selected.push_back({it->second, channel, width});
+        selected.push_back({it->second, channel, width, mappings[i].scale});
     }
     if (selected.empty()) return kNoMappedLayer;
 
@@ -124,6 +130,7 @@ Code ImportFile(const char* path, const ChannelMapping* mappings, int count, Fra
                 if (!target.comp[c]) return kOutOfMemory;
             }
             if (Code c = file.ReadLayer(layer, target); c != kOk) return c;
+            for (int c = 0; c < s.width; ++c) Scale(target.comp[c], cells, s.scale);
             continue;
         }
         // The length of a vector layer: read its components onto the grid
@@ -136,6 +143,7 @@ Code ImportFile(const char* path, const ChannelMapping* mappings, int count, Fra
         target.comp[2] = z.data();
         if (Code c = file.ReadLayer(layer, target); c != kOk) return c;
         for (size_t n = 0; n < cells; ++n) out[n] = std::sqrt(out[n] * out[n] + y[n] * y[n] + z[n] * z[n]);
+        Scale(out, cells, s.scale);
     }
 
     const int32_t dims[3] = {static_cast<int32_t>(nx), static_cast<int32_t>(ny), static_cast<int32_t>(nz)};

@@ -20,6 +20,7 @@ constexpr int kVelocityX = 4, kColourRed = 7;
 struct ChannelMapping {
     const char* layer = nullptr;
     int channel = 0;
+    float scale = 1.0f;  // multiplies the layer's values
 };
 
 // Receives the grid. Channel arrays come from NewChannel, zero-filled, and
@@ -48,7 +49,7 @@ Code ListFile(const char* path, std::vector<ListedLayer>& out);
 // are passed over. When several mappings target one channel the first wins.
 // A vector layer mapped to velocity x (4) or colour red (7) fills that
 // channel and the next two; mapped to any other channel it gives the length
-// of its vectors.
+// of its vectors. Values are multiplied by the mapping's scale.
 Code ImportFile(const char* path, const ChannelMapping* mappings, int count, FrameSink& sink);
 
 // The frame transform for a grid whose first cell is the voxel `first`:

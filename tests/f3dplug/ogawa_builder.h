@@ -80,30 +80,27 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// A small Field3D file: partition "smoke.0" with a matrix mapping and one
-// dense float layer "density" of nx*ny*nz values v[n] = n, data window
-// `dwMin`.. (the extents equal the data window).
+// A small Field3D file: partition "smoke.0" with a matrix mapping (voxel
+// size 0.1, extents minimum at (1.0, 0.5, -0.25)) and dense float layers of
+// nx*ny*nz values v[n] = n + `base`, data window from `dwMin` (the extents
+// equal the data window of the first layer).
 struct DenseSpec {
+    std::string name = "density";
     int nx = 2, ny = 3, nz = 2;
     int dwMin[3] = {0, 0, 0};
     int32_t dataType = 9;  // float32
     bool vector = false;
+    float base = 0;
 };
 
-inline std::vector<uint8_t> DenseFile(const DenseSpec& s = DenseSpec()) {
-    Builder b;
+inline uint64_t DenseLayer(Builder& b, const DenseSpec& s) {
     const int comps = s.vector ? 3 : 1;
     const size_t count = size_t(s.nx) * s.ny * s.nz * comps;
     std::vector<float> values(count);
-    for (size_t n = 0; n < count; ++n) values[n] = float(n);
-    const uint64_t version = b.Vec3Attribute("version_number", 1, 7, 3);
-    double m[16] = {0.1 * s.nx, 0, 0, 0, 0, 0.1 * s.ny, 0, 0, 0, 0, 0.1 * s.nz, 0, 1.0, 0.5, -0.25, 1};
-    const uint64_t mapping = b.F3dGroup(
-        "mapping", {b.StringAttribute("mapping_type", "MatrixFieldMapping"), b.IntAttribute("num_time_samples", 1),
-                    b.Attribute("matrix_0", 15, m, sizeof m)});
+    for (size_t n = 0; n < count; ++n) values[n] = float(n) + s.base;
     const int mx = s.dwMin[0] + s.nx - 1, my = s.dwMin[1] + s.ny - 1, mz = s.dwMin[2] + s.nz - 1;
-    const uint64_t layer = b.F3dGroup(
-        "density",
+    return b.F3dGroup(
+        s.name,
         {b.StringAttribute("class_type", "field3d_layer"), b.StringAttribute("class_name", "DenseField"),
          b.IntAttribute("version", 1), b.Vec3Attribute("extents_min", s.dwMin[0], s.dwMin[1], s.dwMin[2]),
          b.Vec3Attribute("extents_max", mx, my, mz),
@@ -111,11 +108,24 @@ inline std::vector<uint8_t> DenseFile(const DenseSpec& s = DenseSpec()) {
          b.Vec3Attribute("data_window_max", mx, my, mz), b.IntAttribute("components", comps),
          b.IntAttribute("bits_per_component", 32),
          b.Dataset("data", 2, s.vector ? 12 : s.dataType, {b.Data(values.data(), values.size() * 4)})});
-    const uint64_t partition =
-        b.F3dGroup("smoke.0", {mapping, b.StringAttribute("is_field3d_partition", "1"), layer});
+}
+
+inline std::vector<uint8_t> DenseFileOf(const std::vector<DenseSpec>& layers) {
+    Builder b;
+    const DenseSpec& s = layers.front();
+    const uint64_t version = b.Vec3Attribute("version_number", 1, 7, 3);
+    double m[16] = {0.1 * s.nx, 0, 0, 0, 0, 0.1 * s.ny, 0, 0, 0, 0, 0.1 * s.nz, 0, 1.0, 0.5, -0.25, 1};
+    const uint64_t mapping = b.F3dGroup(
+        "mapping", {b.StringAttribute("mapping_type", "MatrixFieldMapping"), b.IntAttribute("num_time_samples", 1),
+                    b.Attribute("matrix_0", 15, m, sizeof m)});
+    std::vector<uint64_t> members = {mapping, b.StringAttribute("is_field3d_partition", "1")};
+    for (const DenseSpec& l : layers) members.push_back(DenseLayer(b, l));
+    const uint64_t partition = b.F3dGroup("smoke.0", members);
     const uint64_t root = b.F3dGroup("f3droot", {version, partition});
     return b.Finish(root);
 }
+
+inline std::vector<uint8_t> DenseFile(const DenseSpec& s = DenseSpec()) { return DenseFileOf({s}); }
 
 // A sparse float layer "density" on a data window of n^3 voxels from the
 // origin, blocks of 2^order voxels a side. Voxel (i, j, k) of an allocated
