@@ -15,6 +15,7 @@ namespace {
 static_assert(sizeof(hid_t) == sizeof(int64_t), "hid_t is kept as int64_t in the header");
 
 constexpr size_t kMaxNameBytes = 4096;
+constexpr hsize_t kMaxLinks = hsize_t{1} << 20;  // partitions per file, layers per partition
 // Chunk cache per data set while a layer is read: dense data is read one
 // z-slice at a time, so a chunk that spans many slices must stay cached.
 constexpr size_t kChunkCacheBytes = size_t{64} << 20;
@@ -107,7 +108,7 @@ Code ReadBox(hid_t object, const char* name, Box& box) {
 bool LinkNames(hid_t group, std::vector<std::string>& out) {
     out.clear();
     H5G_info_t info;
-    if (H5Gget_info(group, &info) < 0) return false;
+    if (H5Gget_info(group, &info) < 0 || info.nlinks > kMaxLinks) return false;
     for (hsize_t i = 0; i < info.nlinks; ++i) {
         char name[kMaxNameBytes + 1];
         const ssize_t n = H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, name, sizeof name, H5P_DEFAULT);

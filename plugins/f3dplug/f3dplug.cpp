@@ -10,6 +10,7 @@
 #include <hdf5.h>
 
 #include "f3d_import.h"
+#include "f3d_sequence.h"
 #include "plugin_sdk/kor_plugin.h"
 
 namespace {
@@ -52,8 +53,10 @@ KOR_PLUGIN_EXPORT int ImportFrameF3D(const char* path, OstrelFrameData* frame, u
         std::vector<F3d::ChannelMapping> used(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i)
             used[static_cast<size_t>(i)] = {mappings[i].name.c_str(), mappings[i].channel, mappings[i].scale};
+        const std::string file = F3d::ResolveSequencePath(path);
+        if (file.empty()) return F3d::kCannotOpen;
         FrameDataSink sink(frame);
-        return F3d::ImportFile(path, used.data(), count, sink);
+        return F3d::ImportFile(file.c_str(), used.data(), count, sink);
     } catch (const std::bad_alloc&) {
         return F3d::kOutOfMemory;
     } catch (...) {

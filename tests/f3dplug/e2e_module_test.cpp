@@ -139,6 +139,19 @@ TEST_P(Encodings, EverySampleImportsWithItsDefaultMapping) {
     }
 }
 
+TEST_P(Encodings, TemplateImportsTheFirstFrameOfTheSequence) {
+    for (const char* name : {"seq_####.f3d", "seq_%04d.f3d", "seq_<frame04>.f3d"}) {
+        SCOPED_TRACE(name);
+        // The default mapping names density and fuel; frame 1 has only density.
+        Frame f(newIKor(Path(name).c_str()));
+        ASSERT_NE(f.frame, nullptr);
+        EXPECT_EQ(ChannelCrc(f.frame, 2, 24 * 20 * 16), F3dSamples::Crc(Field::Seq1));
+        EXPECT_EQ(f.frame->HasChannel(10), 0);
+    }
+    EXPECT_EQ(newIKor(Path("seq_#####.f3d").c_str()), nullptr);  // no file has five digits
+    EXPECT_EQ(newIKorWithChannelsMapping(Path("nothing_####.f3d").c_str(), "2,density;"), nullptr);
+}
+
 TEST_P(Encodings, VectorLayerFillsVelocityAndGivesSpeed) {
     Frame f(newIKorWithChannelsMapping(Path("dense_smoke.f3d").c_str(), "4,vel;7,vel;"));
     ASSERT_NE(f.frame, nullptr);
