@@ -16,8 +16,8 @@ static_assert(sizeof(hid_t) == sizeof(int64_t), "hid_t is kept as int64_t in the
 
 constexpr size_t kMaxNameBytes = 4096;
 constexpr hsize_t kMaxLinks = hsize_t{1} << 20;  // partitions per file, layers per partition
-// Chunk cache per data set while a layer is read: dense data is read one
-// z-slice at a time, so a chunk that spans many slices must stay cached.
+// Chunk cache per data set while a layer is read (sparse blocks are read one
+// at a time, so chunks holding several blocks should stay cached).
 constexpr size_t kChunkCacheBytes = size_t{64} << 20;
 
 void Quiet() noexcept { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
@@ -223,22 +223,34 @@ Code Describe(hid_t layerGroup, Layer& layer) {
     return layer.type == ValueType::Other ? kUnsupportedLayer : kOk;
 }
 
+// Values read per H5Dread of dense data: whole chunks, about 2^20 values,
+// so that no chunk is inflated twice whatever its size.
+hsize_t RunLength(hid_t set, hsize_t total) {
+    constexpr hsize_t kTarget = hsize_t{1} << 20;
+    constexpr hsize_t kMostValues = hsize_t{1} << 24;  // the buffer's limit, whatever the chunks
+    hsize_t chunk = 0;
+    Id plist(H5Dget_create_plist(set), H5Pclose);
+    if (plist.ok() && H5Pget_layout(plist.get()) == H5D_CHUNKED && H5Pget_chunk(plist.get(), 1, &chunk) != 1) chunk = 0;
+    hsize_t run = kTarget;
+    if (chunk > 0) run = chunk >= kTarget ? chunk : chunk * (kTarget / chunk);
+    return std::min({run, kMostValues, total});
+}
+
 Code ReadDense(hid_t layerGroup, const Layer& layer, const DenseTarget& target) {
     Id set(OpenDataset(layerGroup, "data"), H5Dclose);
     int rank = 0;
     hsize_t dims[2] = {0, 0};
     if (!set.ok() || !Dims(set.get(), rank, dims) || rank != 1) return kDamaged;
-    const uint64_t comps = static_cast<uint64_t>(layer.components);
-    const uint64_t slice = static_cast<uint64_t>(layer.dataWindow.Size(0) * layer.dataWindow.Size(1)) * comps;
-    const uint64_t slices = static_cast<uint64_t>(layer.dataWindow.Size(2));
-    if (dims[0] != slice * slices) return kDamaged;
+    const uint64_t total = static_cast<uint64_t>(layer.dataWindow.Cells()) * static_cast<uint64_t>(layer.components);
+    if (dims[0] != total) return kDamaged;
     DenseWriter writer(target, layer.dataWindow, layer.components);
-    std::vector<float> values(static_cast<size_t>(slice));
+    const hsize_t run = RunLength(set.get(), total);
+    std::vector<float> values(static_cast<size_t>(run));
     std::vector<int16_t> halfBuffer;
-    for (uint64_t k = 0; k < slices; ++k) {
-        const hsize_t start = k * slice;
-        if (!ReadRun(set.get(), layer.type, 1, &start, slice, values.data(), halfBuffer)) return kDamaged;
-        if (!writer.Put(values.data(), values.size())) return kDamaged;
+    for (hsize_t start = 0; start < total; start += run) {
+        const hsize_t n = std::min<hsize_t>(run, total - start);
+        if (!ReadRun(set.get(), layer.type, 1, &start, n, values.data(), halfBuffer)) return kDamaged;
+        if (!writer.Put(values.data(), static_cast<size_t>(n))) return kDamaged;
     }
     return writer.Remaining() == 0 ? kOk : kDamaged;
 }
