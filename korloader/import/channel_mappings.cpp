@@ -99,11 +99,17 @@ int CopyOut(const ZUtils::String& text, char* out, int outLen) noexcept {
     return CopyOut(text.c_str(), static_cast<size_t>(text.Length()), out, outLen);
 }
 
+// Built in place: a copy would allocate the name a second time.
 bool AppendMapping(GridMappings& list, const char* name, size_t nameLength, int channel) noexcept {
-    GridMapping mapping;
-    if (!mapping.name.Assign(name, nameLength)) return false;
+    const int32_t at = list.Count();
+    if (!list.SetSize(at + 1)) return false;
+    GridMapping& mapping = list[at];
+    if (!mapping.name.Assign(name, nameLength)) {
+        list.SetSize(at);
+        return false;
+    }
     mapping.channel = channel;
-    return list.Append(mapping);
+    return true;
 }
 
 bool ContainsName(const ChannelList& list, const ZUtils::String& name) noexcept {
