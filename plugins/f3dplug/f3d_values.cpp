@@ -84,22 +84,36 @@ DenseWriter::DenseWriter(const DenseTarget& target, const Box& dataWindow, int c
     row_ = t_.ox + t_.nx * (t_.oy + t_.ny * t_.oz);
 }
 
+void DenseWriter::NextRow() noexcept {
+    i_ = 0;
+    if (++j_ < sy_) {
+        row_ += t_.nx;
+        return;
+    }
+    j_ = 0;
+    ++k_;
+    row_ = t_.ox + t_.nx * (t_.oy + t_.ny * (t_.oz + k_));
+}
+
 bool DenseWriter::Put(const float* values, size_t n) noexcept {
     if (n > remaining_) return false;
     remaining_ -= n;
+    if (comps_ == 1) {
+        // Scalar layers: whole row segments at a time.
+        for (size_t v = 0; v < n;) {
+            const size_t run = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - v), sx_ - i_));
+            std::memcpy(t_.comp[0] + row_ + i_, values + v, run * sizeof(float));
+            v += run;
+            i_ += static_cast<int64_t>(run);
+            if (i_ == sx_) NextRow();
+        }
+        return true;
+    }
     for (size_t v = 0; v < n; ++v) {
         t_.comp[c_][row_ + i_] = values[v];
         if (++c_ < comps_) continue;
         c_ = 0;
-        if (++i_ < sx_) continue;
-        i_ = 0;
-        if (++j_ < sy_) {
-            row_ += t_.nx;
-            continue;
-        }
-        j_ = 0;
-        ++k_;
-        row_ = t_.ox + t_.nx * (t_.oy + t_.ny * (t_.oz + k_));
+        if (++i_ == sx_) NextRow();
     }
     return true;
 }

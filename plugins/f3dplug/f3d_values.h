@@ -24,6 +24,8 @@ public:
     bool Put(const float* values, size_t n) noexcept;
 
 private:
+    void NextRow() noexcept;
+
     DenseTarget t_;
     int64_t sx_, sy_, sz_;
     int comps_;
