@@ -46,7 +46,11 @@ OstrelFrameData::~OstrelFrameData() {
 
 int64_t OstrelFrameData::CellCount() const noexcept {
     if (nx <= 0 || ny <= 0 || nz <= 0) return 0;
-    return static_cast<int64_t>(nx) * ny * nz;
+    // Three 31-bit dimensions can overflow 64 bits. Such a grid can never be
+    // allocated: the largest count makes every allocation for it fail.
+    int64_t cells = 0;
+    if (__builtin_mul_overflow(static_cast<int64_t>(nx) * ny, static_cast<int64_t>(nz), &cells)) return INT64_MAX;
+    return cells;
 }
 
 void OstrelFrameData::FreeChannelArrays() noexcept {

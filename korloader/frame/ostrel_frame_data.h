@@ -53,7 +53,8 @@ public:
     // Frees every decoded channel array; every range becomes unknown.
     void FreeChannelArrays() noexcept;
     void FreeCompressedBlock() noexcept;
-    // nx * ny * nz in 64 bits; 0 when any dimension is not positive.
+    // nx * ny * nz in 64 bits; 0 when any dimension is not positive, INT64_MAX
+    // when the product does not fit.
     int64_t CellCount() const noexcept;
 
     // --- Members, in order.
