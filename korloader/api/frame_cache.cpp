@@ -17,16 +17,18 @@ FrameDataArray g_frames;
 uint32_t LowAddressBits(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 // Takes a reference: a frame already in the cache is counted up; a new one
-// enters the cache with count 1. If the cache cannot grow, the new frame is
-// still handed out with count 1, unshared (and never destroyed).
-void AddFrameRef(OstrelFrameData* frame) {
+// enters the cache with count 1. False when the cache cannot grow: a frame
+// handed out outside the cache could never be released, so the caller
+// destroys it and the open fails like any other out-of-memory load.
+bool AddFrameRef(OstrelFrameData* frame) {
     if (g_frames.Find(frame) >= 0) {
         ++frame->refCount;
     } else {
-        g_frames.Append(frame);
+        if (!g_frames.Append(frame)) return false;
         frame->refCount = 1;
     }
     LogPrint("OstrelFrameData refCount++ %08X %d, %s\n", LowAddressBits(frame), frame->refCount, frame->path.c_str());
+    return true;
 }
 
 }  // namespace
@@ -50,21 +52,23 @@ FrameDataArray::~FrameDataArray() {
 
 IKor* OpenFrame(const char* path, const char* mapping) noexcept {
     const ZUtils::String key(mapping);
+    // Out of memory for the key itself: sharing under a cut key would hand
+    // out a frame loaded with another mapping.
+    if (!key.Equals(mapping)) return nullptr;
     for (OstrelFrameData* frame : g_frames) {
         if (frame->path.Equals(path) && frame->mapping == key && path != nullptr && path[0] != '\0') {
-            AddFrameRef(frame);
-            return frame;
+            return AddFrameRef(frame) ? frame : nullptr;
         }
     }
-    OstrelFrameData* frame = new (std::nothrow) OstrelFrameData();
+    OstrelFrameData* frame = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) OstrelFrameData();
     if (frame == nullptr) return nullptr;
-    if (frame->LoadCacheFile(path, key.c_str()) != 0) {
+    // The sharing key must be stored whole, or the frame could be found
+    // under another key later.
+    if (frame->LoadCacheFile(path, key.c_str()) != 0 || !frame->path.Assign(path) ||
+        !frame->mapping.Assign(key.c_str(), static_cast<size_t>(key.Length())) || !AddFrameRef(frame)) {
         delete frame;
         return nullptr;
     }
-    frame->path.Assign(path);
-    frame->mapping = key;
-    AddFrameRef(frame);
     return frame;
 }
 
