@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "util/alloc.h"
 #include "util/kor_string.h"
 
 namespace {
@@ -75,7 +76,7 @@ void LogPrint(const char* format, ...) {
         if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
             text.Assign(small, static_cast<size_t>(n));
         } else if (n > 0) {
-            char* big = new (std::nothrow) char[static_cast<size_t>(n) + 1];
+            char* big = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) char[static_cast<size_t>(n) + 1];
             if (big != nullptr) {
                 std::vsnprintf(big, static_cast<size_t>(n) + 1, body, args);
                 text.Assign(big, static_cast<size_t>(n));

@@ -142,7 +142,7 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
                                         static_cast<uint32_t>(cells * 4));
     } else if (lookup == RecordLookup::Found) {
         SGCompressor<3>*& decoder = decompressors[channel];
-        if (decoder == nullptr) decoder = new (std::nothrow) SGCompressor<3>();
+        if (decoder == nullptr && !ZUtils::AllocationShouldFail()) decoder = new (std::nothrow) SGCompressor<3>();
         decoded = decoder != nullptr &&
                   decoder->Decompress(record.body, record.bodyBytes, array, static_cast<size_t>(cells));
     }

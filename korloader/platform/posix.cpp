@@ -11,38 +11,34 @@
 
 namespace KorPlatform {
 
-struct File {
-    FILE* stream;
-};
+// The opaque File is the stdio stream itself: opening allocates nothing of
+// the library's own, so running out of memory cannot pass for a missing file.
+namespace {
+FILE* Stream(File* file) noexcept { return reinterpret_cast<FILE*>(file); }
+}  // namespace
 
 File* OpenFileForReading(const char* utf8Path) noexcept {
     if (utf8Path == nullptr || utf8Path[0] == '\0') return nullptr;
-    FILE* f = std::fopen(utf8Path, "rb");
-    if (f == nullptr) return nullptr;
-    File* file = new (std::nothrow) File{f};
-    if (file == nullptr) std::fclose(f);
-    return file;
+    return reinterpret_cast<File*>(std::fopen(utf8Path, "rb"));
 }
 
 void CloseFile(File* file) noexcept {
-    if (file == nullptr) return;
-    std::fclose(file->stream);
-    delete file;
+    if (file != nullptr) std::fclose(Stream(file));
 }
 
 size_t ReadFile(File* file, void* to, size_t bytes) noexcept {
     if (file == nullptr || bytes == 0) return 0;
-    return std::fread(to, 1, bytes, file->stream);
+    return std::fread(to, 1, bytes, Stream(file));
 }
 
 bool SeekFile(File* file, int64_t offset, SeekFrom from) noexcept {
     if (file == nullptr) return false;
-    return fseeko(file->stream, static_cast<off_t>(offset), from == SeekFrom::End ? SEEK_END : SEEK_SET) == 0;
+    return fseeko(Stream(file), static_cast<off_t>(offset), from == SeekFrom::End ? SEEK_END : SEEK_SET) == 0;
 }
 
 int64_t TellFile(File* file) noexcept {
     if (file == nullptr) return -1;
-    return static_cast<int64_t>(ftello(file->stream));
+    return static_cast<int64_t>(ftello(Stream(file)));
 }
 
 bool FileExists(const char* utf8Path) noexcept { return utf8Path != nullptr && access(utf8Path, F_OK) == 0; }

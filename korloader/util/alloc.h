@@ -17,6 +17,12 @@ void FailAllocationAt(int64_t k, bool every = false) noexcept;
 // Allocations counted since the switch was last set.
 int64_t AllocationsCounted() noexcept;
 
+// Test hook: called with the code address of the allocation site (the
+// caller of AllocationShouldFail, AllocBytes or ReallocBytes) whenever the
+// switch makes an allocation fail. Null removes it.
+using AllocationFailureObserver = void (*)(const void* site);
+void SetAllocationFailureObserver(AllocationFailureObserver observer) noexcept;
+
 // malloc/realloc/free with the switch applied. Sizes are in bytes.
 void* AllocBytes(size_t bytes) noexcept;
 void* ReallocBytes(void* p, size_t bytes) noexcept;
