@@ -2,7 +2,9 @@
 # Installs what is missing, builds and runs every test:
 #   1. the release build with all tests (unit, end-to-end, plug-in modules);
 #   2. the library and tests under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the concurrency tests under ThreadSanitizer.
+#   3. the concurrency tests under ThreadSanitizer;
+#   4. the fuzz targets (clang, ASan+UBSan): every kept regression input and
+#      seed replayed, then about a minute of fuzzing in all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -25,5 +27,8 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOR_SANITI
   -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF
 cmake --build build-tsan -j"$JOBS"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$JOBS" -R Concurrent
+
+echo "== fuzz targets: regression corpus and a short run of each"
+KOR_FUZZ_BUILD="$PWD/build-fuzz" KOR_FUZZ_JOBS="$JOBS" bash fuzz/run.sh --ci
 
 echo "== all test stages passed"
