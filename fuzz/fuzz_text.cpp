@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Mappings(first, second.substr(0, second.find('\0')));
             break;
         case 1: {
-            int frame = static_cast<int>(selector) * 16777619;
+            int frame = static_cast<int>(selector * 16777619u);
             if (second.size() >= 4) std::memcpy(&frame, second.data(), 4);
             Paths(first, second.size() > 4 ? second.substr(4, second.find('\0', 4) - 4) : std::string(), frame);
             break;
