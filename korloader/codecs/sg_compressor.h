@@ -1,17 +1,91 @@
-// Placeholder of the sparse-grid decompressor; replaced by the real codec.
+// SGCompressor<D>: decoder of sparse-grid streams, arrays of floats laid out
+// on a D-dimensional box (D = 3 for grid channels, 1 for flat arrays).
+//
+// A single stream (tag 0xFC01) holds raw floats, one constant, or quantised
+// integers that were differenced P times along every axis, shifted by a base
+// and entropy coded; value = (float)q * (1 / scale) + offset. A zoned stream
+// (tag 0xFC02) is a table of independent single streams, each filling one
+// contiguous run of the destination; the zones run as jobs of this set.
+//
+// Decoding is bounded on both sides: nothing is read past the stream's
+// record and nothing is written outside the destination. Cells that no
+// stream or zone writes are set to 0.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "jobs/mt_jobs.h"
+#include "util/byte_reader.h"
+#include "util/iarray.h"
 
 template <int D>
 class SGCompressor : public MTJobs {
+    static_assert(D == 1 || D == 3, "sparse-grid streams are flat arrays or grids");
+
 public:
+    static constexpr uint16_t kSingleTag = 0xFC01;
+    static constexpr uint16_t kZonedTag = 0xFC02;
+    enum Form : uint8_t { kRaw = 0, kConstant = 1, kQuantised = 2 };
+
+    // One zone stream of a zoned stream, as found in its table.
+    struct ZoneEntry {
+        size_t outputOffset;  // first destination value
+        size_t valueCount;    // values the zone declares
+        const uint8_t* input;
+        size_t inputSize;  // up to the end of the record
+    };
+
+    // The job that decodes a range of zones: where the zone being decoded
+    // goes and comes from, and whether one of its zones failed.
+    class Zone : public Job {
+    public:
+        float* destination = nullptr;
+        const uint8_t* input = nullptr;
+        size_t inputSize = 0;
+        size_t valueCount = 0;
+        bool failed = false;
+    };
+
+    SGCompressor() noexcept = default;
+    ~SGCompressor() override;
+
+    void ProcessJob(Job& job) override;
+    const char* GetName() override { return "SGCompressor"; }
+    Job* CreateJob() override;
+    // Appends bytes to the output (the encoder's side; decoding leaves it empty).
+    virtual bool AppendOutput(const void* bytes, int64_t size) noexcept;
+
     // Decodes the stream at source (sourceSize bytes) into out, which holds
-    // outCount floats. False when the stream is not valid or does not fit.
-    bool Decompress(const uint8_t* source, size_t sourceSize, float* out, size_t outCount) noexcept {
-        (void)source, (void)sourceSize, (void)out, (void)outCount;
-        return false;
-    }
+    // outCount floats. False when the stream is not valid, would read past
+    // its end or would write outside out.
+    bool Decompress(const uint8_t* source, size_t sourceSize, float* out, size_t outCount) noexcept;
+
+    // Copies size bytes from the read cursor and advances it; false (nothing
+    // copied) when fewer remain.
+    bool ReadBytes(void* to, int size) noexcept;
+
+    const iArray<uint8_t, int64_t>& Output() const noexcept { return output_; }
+
+private:
+    bool DecompressZoned(float* out, size_t outCount) noexcept;
+
+    // Read cursor over the stream being decoded.
+    ZUtils::ByteReader cursor_;
+    iArray<uint8_t, int64_t> output_{4};
+    // The zones of the current pass and their destination, for ProcessJob.
+    const ZoneEntry* zones_ = nullptr;
+    float* zoneOut_ = nullptr;
 };
+
+// Decodes one single (0xFC01) stream of `size` bytes at `stream` into out.
+// The stream may declare at most `room` values; `written` receives how many
+// it declared (all of them written on success). Cells beyond are untouched.
+template <int D>
+bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written) noexcept;
+
+// Reads the value count of the single stream at `stream` without decoding.
+template <int D>
+bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept;
+
+extern template class SGCompressor<1>;
+extern template class SGCompressor<3>;

@@ -1,0 +1,110 @@
+// EntropyCoder: decoder of the program's entropy-coded token blocks.
+//
+// A block is a bit string (least significant bit of each byte first) holding
+// signed 32-bit tokens, either each in W bits (direct form) or as prefix
+// codes over a symbol table (coded form); the code tree is rebuilt from the
+// table by weight-median halving. A negative token -k met by DecodeAndExpand
+// stands for k more copies of the previous value.
+//
+// The decoder is bounded: it is told where its input ends, refuses tables the
+// input cannot hold, and fails instead of reading past the end. Each user
+// owns its own object; one thread at a time.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// An int32 that may live in memory allocated as another type: the
+// sparse-grid decoder expands tokens straight into its float destination and
+// converts them in place.
+using AliasedInt32 = int32_t __attribute__((may_alias));
+
+class EntropyCoder {
+public:
+    EntropyCoder() noexcept = default;
+    ~EntropyCoder();
+    EntropyCoder(const EntropyCoder&) = delete;
+    EntropyCoder& operator=(const EntropyCoder&) = delete;
+
+    // Reads the block header at source (sourceSize bytes available) and, in
+    // the coded form, its table, and rebuilds the code tree. `tokenLimit` is
+    // the most tokens the caller will ask for: a table with more entries than
+    // that cannot belong to a valid block. False when the block cannot be
+    // decoded (bad header or table, or memory ran out: logged).
+    bool InitDecoder(const uint8_t* source, size_t sourceSize, size_t tokenLimit = SIZE_MAX) noexcept;
+
+    // Fills exactly count values: each token t >= 0 gives t + base (32-bit
+    // wrap-around); a token -k repeats the previous value k times. A run that
+    // reaches past count is cut and logged (still true: the output is full).
+    // False when the block is not initialised, a code runs past the input, or
+    // the first token is a run marker.
+    bool DecodeAndExpand(AliasedInt32* out, size_t count, int32_t base) noexcept;
+
+    // One token (symbol + M), without run expansion or base. After a failure
+    // (no block, input exhausted) it returns 0 and Failed() turns true.
+    int32_t DecodeOne() noexcept;
+    bool Failed() const noexcept { return failed_; }
+
+    // Bytes of the input that the decoded bits touched so far.
+    size_t BytesConsumed() const noexcept;
+
+    // Codes up to this many bits are decoded with one table look-up; longer
+    // ones continue in the tree. 2^11 entries of 8 bytes stay in L1 cache.
+    static constexpr unsigned kTableBits = 11;
+
+private:
+    struct SymbolCount {
+        int32_t symbol;
+        int32_t count;
+    };
+    // child0 == 0 marks a leaf (the root, node 0, is nobody's child); a
+    // leaf's value is its symbol, an internal node's the srt index at which
+    // its right part begins.
+    struct Node {
+        int32_t value;
+        int32_t child0;
+        int32_t child1;
+    };
+    // A look-up result for the next kTableBits (or fewer) bits: a token and
+    // its code length, or, for longer codes, the tree node reached.
+    struct TableEntry {
+        int32_t value;
+        uint8_t length;
+        uint8_t isToken;
+    };
+
+    void Release() noexcept;
+    bool BuildTree(int64_t totalWeight) noexcept;
+    void BuildTable() noexcept;
+
+    // Bit reader.
+    void Refill() noexcept;
+    uint64_t ReadBits(unsigned n) noexcept;  // n <= 32
+    uint64_t ConsumedBits() const noexcept;
+    bool PastEnd() const noexcept { return overrunBits_ != 0 && ConsumedBits() > totalBits_; }
+    uint32_t ReadSymbolSlow(const TableEntry& entry) noexcept;
+    bool DecodeTokenChecked(int32_t& token) noexcept;
+    template <bool Direct>
+    bool ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) noexcept;
+
+    // Block fields.
+    int32_t count_ = 0;   // coded form: table entries n; direct form: width W
+    int32_t offset_ = 0;  // smallest token M
+    SymbolCount* srt_ = nullptr;
+    Node* tree_ = nullptr;
+    TableEntry* table_ = nullptr;
+    unsigned tableBits_ = 0;
+    bool ready_ = false;
+    bool direct_ = false;
+    bool failed_ = false;
+
+    // Input and bit buffer: bits_ holds avail_ unread bits, next bit lowest.
+    // Past the end the buffer is fed zero bits, counted in overrunBits_, so
+    // the hot loop needs no end test; a code that used them fails the block.
+    const uint8_t* begin_ = nullptr;
+    const uint8_t* next_ = nullptr;
+    const uint8_t* end_ = nullptr;
+    uint64_t totalBits_ = 0;
+    uint64_t bits_ = 0;
+    unsigned avail_ = 0;
+    uint64_t overrunBits_ = 0;
+};

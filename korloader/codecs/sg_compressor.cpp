@@ -1,0 +1,358 @@
+#include "codecs/sg_compressor.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "codecs/buffers.h"
+#include "codecs/entropy_coder.h"
+#include "diag/log.h"
+#include "util/alloc.h"
+
+// Quantised values are decoded in place in the caller's float array: tokens
+// are expanded into it as integers, the differencing is undone there with
+// wrap-around (unsigned) additions, and each integer is finally replaced by
+// its float. The array is seen as integers through this aliasing type.
+using Word = uint32_t __attribute__((may_alias));
+
+namespace {
+
+constexpr size_t kMaxValues = static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max()) / 8;
+
+struct SingleHeader {
+    uint8_t form = 0;
+    size_t count = 0;
+    size_t dims[3] = {0, 0, 0};
+    float value = 0;  // constant form
+    float scale = 0;
+    float offset = 0;
+    int32_t base = 0;
+    unsigned passes = 0;
+    const uint8_t* payload = nullptr;  // raw values, or the entropy block
+    size_t payloadSize = 0;
+};
+
+// Reads and checks the header of a single stream: a known tag and form,
+// non-negative sizes, and (raw form) all values present.
+template <int D>
+bool ParseSingle(const uint8_t* stream, size_t size, SingleHeader& h) noexcept {
+    ZUtils::ByteReader reader(stream, size);
+    uint16_t tag = 0;
+    if (!reader.ReadValue(tag) || tag != SGCompressor<D>::kSingleTag || !reader.ReadValue(h.form)) return false;
+
+    if (h.form == SGCompressor<D>::kRaw || h.form == SGCompressor<D>::kConstant) {
+        int32_t n = 0;
+        if (!reader.ReadValue(n) || n < 0) return false;
+        h.count = static_cast<size_t>(n);
+        if (h.form == SGCompressor<D>::kConstant) return reader.ReadValue(h.value);
+        if (h.count > reader.Remaining() / 4) return false;
+        h.payload = reader.Current();
+        h.payloadSize = h.count * 4;
+        return true;
+    }
+    if (h.form != SGCompressor<D>::kQuantised) return false;
+
+    bool anyZero = false;
+    bool overflow = false;
+    uint64_t count = 1;
+    for (int a = 0; a < D; ++a) {
+        int32_t dim = 0;
+        if (!reader.ReadValue(dim) || dim < 0) return false;
+        h.dims[a] = static_cast<size_t>(dim);
+        if (dim == 0) anyZero = true;
+        if (__builtin_mul_overflow(count, static_cast<uint64_t>(dim), &count)) overflow = true;
+    }
+    if (anyZero) count = 0;
+    if (overflow || count > kMaxValues) return false;
+    h.count = static_cast<size_t>(count);
+    uint8_t passes = 0;
+    if (!reader.ReadValue(h.scale) || !reader.ReadValue(h.offset) || !reader.ReadValue(h.base) ||
+        !reader.ReadValue(passes))
+        return false;
+    h.passes = passes;
+    h.payload = reader.Current();
+    h.payloadSize = reader.Remaining();
+    return true;
+}
+
+// --- Undoing the differencing and converting, in place.
+//
+// One differencing pass with start index s adds, along each axis in turn,
+// every element at index >= s to its successor's running sum:
+// w[i] += w[i - 1] for i = s .. dims[a] - 1. Integer additions wrap the same
+// in any order, so the three axes of a pass are done in one streaming sweep.
+
+struct Reconstruct {
+    float r;       // 1 / scale, single precision
+    float offset;  // the value of q = 0
+    // (float)q * r + offset, never fused (the library builds with -ffp-contract=off).
+    uint32_t operator()(uint32_t q) const noexcept {
+        const float v = static_cast<float>(static_cast<int32_t>(q)) * r + offset;
+        return std::bit_cast<uint32_t>(v);
+    }
+};
+
+void ConvertInPlace(Word* w, size_t n, Reconstruct rec) noexcept {
+    for (size_t i = 0; i < n; ++i) w[i] = rec(w[i]);
+}
+
+// Flat arrays: one running sum per pass; the last pass converts as it goes.
+void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexcept {
+    if (n <= s) {
+        if (convert) ConvertInPlace(w, n, rec);
+        return;
+    }
+    uint32_t sum = w[s - 1];
+    if (convert) ConvertInPlace(w, s, rec);
+    for (size_t i = s; i < n; ++i) {
+        sum += w[i];
+        w[i] = convert ? rec(sum) : sum;
+    }
+}
+
+// Grids: for slice k and row j, the row's own running sum (axis 0) gives V;
+// U = V + U(previous row) accumulates axis 1 in the row buffer; the finished
+// value is U + the same row of the previous slice (axis 2), which is final
+// already. A converting pass turns the previous slice's row into floats as
+// soon as the current row has used it.
+void UndoPass3(Word* w, const size_t dims[3], size_t s, uint32_t* u, bool convert, Reconstruct rec) noexcept {
+    const size_t nx = dims[0], ny = dims[1], nz = dims[2];
+    const size_t sliceSize = nx * ny;
+    for (size_t k = 0; k < nz; ++k) {
+        Word* slice = w + k * sliceSize;
+        const bool addSlice = k >= s;
+        for (size_t j = 0; j < ny; ++j) {
+            Word* row = slice + j * nx;
+            if (nx > s) {
+                uint32_t sum = row[s - 1];
+                for (size_t i = s; i < nx; ++i) row[i] = sum += row[i];
+            }
+            if (j < s) {
+                if (addSlice) {
+                    const Word* prev = row - sliceSize;
+                    for (size_t i = 0; i < nx; ++i) {
+                        const uint32_t v = row[i];
+                        u[i] = v;
+                        row[i] = v + prev[i];
+                    }
+                } else {
+                    for (size_t i = 0; i < nx; ++i) u[i] = row[i];
+                }
+            } else {
+                if (addSlice) {
+                    const Word* prev = row - sliceSize;
+                    for (size_t i = 0; i < nx; ++i) {
+                        const uint32_t v = u[i] + row[i];
+                        u[i] = v;
+                        row[i] = v + prev[i];
+                    }
+                } else {
+                    for (size_t i = 0; i < nx; ++i) row[i] = u[i] += row[i];
+                }
+            }
+            if (convert && k > 0) ConvertInPlace(row - sliceSize, nx, rec);
+        }
+    }
+    if (convert && nz > 0) ConvertInPlace(w + (nz - 1) * sliceSize, sliceSize, rec);
+}
+
+template <int D>
+bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
+    if (h.count == 0) return true;
+    EntropyCoder coder;
+    if (!coder.InitDecoder(h.payload, h.payloadSize, h.count)) return false;
+    if (!coder.DecodeAndExpand(reinterpret_cast<AliasedInt32*>(out), h.count, h.base)) return false;
+
+    Reconstruct rec;
+    // A tiny positive offset is noise of the encoder: it stands for 0.
+    rec.offset = h.offset > 0.0f && static_cast<double>(h.offset) < 1e-20 ? 0.0f : h.offset;
+    // IEEE division: 1 / 0 is an infinity of the zero's sign.
+    rec.r = h.scale != 0.0f ? 1.0f / h.scale : std::copysign(std::numeric_limits<float>::infinity(), h.scale);
+
+    Word* w = reinterpret_cast<Word*>(out);
+    if (h.passes == 0) {
+        ConvertInPlace(w, h.count, rec);
+        return true;
+    }
+    if (D == 1) {
+        for (unsigned p = h.passes; p >= 1; --p) UndoPass1(w, h.count, p, p == 1, rec);
+        return true;
+    }
+    const size_t rowBytes = h.dims[0] * sizeof(uint32_t);
+    auto* row = static_cast<uint32_t*>(ZUtils::AllocBytes(rowBytes));
+    if (row == nullptr) {
+        LogPrint("Can't allocate %d MB for decompression", static_cast<int>(rowBytes >> 20));
+        return false;
+    }
+    for (unsigned p = h.passes; p >= 1; --p) UndoPass3(w, h.dims, p, row, p == 1, rec);
+    ZUtils::FreeBytes(row);
+    return true;
+}
+
+}  // namespace
+
+template <int D>
+bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept {
+    SingleHeader h;
+    if (!ParseSingle<D>(stream, size, h)) return false;
+    count = h.count;
+    return true;
+}
+
+template <int D>
+bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written) noexcept {
+    SingleHeader h;
+    written = 0;
+    if (!ParseSingle<D>(stream, size, h) || h.count > room) return false;
+    switch (h.form) {
+        case SGCompressor<D>::kRaw:
+            if (h.count != 0) std::memcpy(out, h.payload, h.count * 4);
+            break;
+        case SGCompressor<D>::kConstant:
+            std::fill(out, out + h.count, h.value);
+            break;
+        default:
+            if (!DecodeQuantised<D>(h, out)) return false;
+            break;
+    }
+    written = h.count;
+    return true;
+}
+
+// --- SGCompressor
+
+template <int D>
+SGCompressor<D>::~SGCompressor() = default;
+
+template <int D>
+Job* SGCompressor<D>::CreateJob() {
+    return ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) Zone();
+}
+
+template <int D>
+bool SGCompressor<D>::AppendOutput(const void* bytes, int64_t size) noexcept {
+    if (size < 0 || (size > 0 && bytes == nullptr)) return false;
+    const int64_t at = output_.Count();
+    if (size > std::numeric_limits<int64_t>::max() - at || !output_.SetSize(at + size)) return false;
+    if (size > 0) std::memcpy(output_.Data() + at, bytes, static_cast<size_t>(size));
+    return true;
+}
+
+template <int D>
+bool SGCompressor<D>::ReadBytes(void* to, int size) noexcept {
+    return size >= 0 && cursor_.Read(to, static_cast<size_t>(size));
+}
+
+template <int D>
+void SGCompressor<D>::ProcessJob(Job& job) {
+    if (zones_ == nullptr) return;
+    Zone& zone = static_cast<Zone&>(job);
+    for (int64_t z = job.start; z < job.end && !zone.failed; ++z) {
+        const ZoneEntry& entry = zones_[z];
+        zone.destination = zoneOut_ + entry.outputOffset;
+        zone.input = entry.input;
+        zone.inputSize = entry.inputSize;
+        zone.valueCount = entry.valueCount;
+        size_t written = 0;
+        if (!SGDecodeSingle<D>(zone.input, zone.inputSize, zone.destination, zone.valueCount, written))
+            zone.failed = true;
+    }
+}
+
+template <int D>
+bool SGCompressor<D>::Decompress(const uint8_t* source, size_t sourceSize, float* out, size_t outCount) noexcept {
+    cursor_ = ZUtils::ByteReader(source, sourceSize);
+    if (source == nullptr || (out == nullptr && outCount != 0)) return false;
+    uint16_t tag = 0;
+    if (!ReadBytes(&tag, 2)) return false;
+    if (tag == kZonedTag) return DecompressZoned(out, outCount);
+    if (tag != kSingleTag) return false;
+    size_t written = 0;
+    if (!SGDecodeSingle<D>(source, sourceSize, out, outCount, written)) return false;
+    std::fill(out + written, out + outCount, 0.0f);
+    return true;
+}
+
+// Zoned: Z, Z output offsets, Z input offsets (from the end of the tables),
+// then the zone streams. Every zone is checked before anything is decoded;
+// the cells that no zone covers are cleared, the rest are left to the zones.
+template <int D>
+bool SGCompressor<D>::DecompressZoned(float* out, size_t outCount) noexcept {
+    uint16_t zoneCount = 0;
+    if (!ReadBytes(&zoneCount, 2)) return false;
+    const size_t count = zoneCount;
+    const uint8_t* outputOffsets = cursor_.Current();
+    if (!cursor_.Skip(count * 4)) return false;
+    const uint8_t* inputOffsets = cursor_.Current();
+    if (!cursor_.Skip(count * 4)) return false;
+    const uint8_t* area = cursor_.Current();
+    const size_t areaSize = cursor_.Remaining();
+
+    ZoneEntry* zones = nullptr;
+    uint32_t* order = nullptr;
+    if (count != 0 && (!newArray(zones, count) || !newArray(order, count))) {
+        deleteArray(zones);
+        return false;
+    }
+    bool ok = true;
+    for (size_t z = 0; z < count && ok; ++z) {
+        int32_t outputOffset = 0, inputOffset = 0;
+        std::memcpy(&outputOffset, outputOffsets + 4 * z, 4);
+        std::memcpy(&inputOffset, inputOffsets + 4 * z, 4);
+        ZoneEntry& e = zones[z];
+        // A zone is a single stream (zones do not nest) that lies inside the
+        // record and whose values fit the destination from its offset on.
+        ok = outputOffset >= 0 && inputOffset >= 0 && static_cast<size_t>(inputOffset) <= areaSize &&
+             static_cast<size_t>(outputOffset) <= outCount;
+        if (!ok) break;
+        e.outputOffset = static_cast<size_t>(outputOffset);
+        e.input = area + inputOffset;
+        e.inputSize = areaSize - static_cast<size_t>(inputOffset);
+        ok = SGSingleValueCount<D>(e.input, e.inputSize, e.valueCount) &&
+             e.valueCount <= outCount - e.outputOffset;
+        order[z] = static_cast<uint32_t>(z);
+    }
+
+    if (ok) {
+        // Clear the gaps between the zones' runs, in destination order.
+        std::sort(order, order + count,
+                  [zones](uint32_t a, uint32_t b) { return zones[a].outputOffset < zones[b].outputOffset; });
+        size_t covered = 0;
+        for (size_t k = 0; k < count; ++k) {
+            const ZoneEntry& e = zones[order[k]];
+            if (e.outputOffset > covered) std::fill(out + covered, out + e.outputOffset, 0.0f);
+            covered = std::max(covered, e.outputOffset + e.valueCount);
+        }
+        std::fill(out + covered, out + outCount, 0.0f);
+
+        // The zones run as this set's jobs (one job, on this thread).
+        if (FirstJob() == nullptr || static_cast<size_t>(JobCount()) != count) {
+            DestroyJobs();
+            ok = InitJobs(static_cast<int>(count));
+        }
+    }
+    if (ok && SetItemCount(static_cast<int64_t>(count))) {
+        for (Job* job = FirstJob(); job != nullptr; job = job->next) static_cast<Zone*>(job)->failed = false;
+        zones_ = zones;
+        zoneOut_ = out;
+        Run(0, nullptr);
+        zones_ = nullptr;
+        zoneOut_ = nullptr;
+        for (Job* job = FirstJob(); job != nullptr; job = job->next)
+            if (static_cast<Zone*>(job)->failed) ok = false;
+    } else {
+        ok = false;
+    }
+    deleteArray(order);
+    deleteArray(zones);
+    return ok;
+}
+
+template class SGCompressor<1>;
+template class SGCompressor<3>;
+template bool SGDecodeSingle<1>(const uint8_t*, size_t, float*, size_t, size_t&) noexcept;
+template bool SGDecodeSingle<3>(const uint8_t*, size_t, float*, size_t, size_t&) noexcept;
+template bool SGSingleValueCount<1>(const uint8_t*, size_t, size_t&) noexcept;
+template bool SGSingleValueCount<3>(const uint8_t*, size_t, size_t&) noexcept;
