@@ -137,7 +137,7 @@ std::vector<uint8_t> EncodeEntropyBlock(const std::vector<int32_t>& tokens, Entr
     // Code of each symbol: a direct index when the symbols are few and small.
     std::vector<PrefixCode> codeByIndex;
     std::map<uint32_t, PrefixCode> codeBySymbol;
-    const bool indexed = maxSymbol < (1u << 24);
+    const bool indexed = maxSymbol < std::max<size_t>(size_t(1) << 16, 4 * tokens.size());
     if (indexed) codeByIndex.resize(size_t(maxSymbol) + 1);
     for (size_t e = 0; e < table.size(); ++e) {
         if (indexed)

@@ -1,6 +1,7 @@
 #include "support/kor_writer.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace KorTest {
 
@@ -28,6 +29,11 @@ KorWriter& KorWriter::Channel(int32_t id, const Bytes& body) {
     while (padded.size() % 4) padded.push_back(0);
     channels_.emplace_back(id, std::move(padded));
     return *this;
+}
+KorWriter& KorWriter::GridChannel(int32_t id, const std::vector<float>& values, const SGGridOptions& options) {
+    const std::array<int32_t, 3> dims = grid_.value_or(std::array<int32_t, 3>{0, 0, 0});
+    if (values.size() != static_cast<size_t>(dims[0]) * dims[1] * dims[2]) std::abort();  // one value per cell
+    return Channel(id, SGGridStream(dims[0], dims[1], dims[2], values.data(), options));
 }
 KorWriter& KorWriter::RawChannelBlock(const std::vector<int32_t>& words) {
     rawBlock_ = words;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/byte_writer.h"
+#include "support/sg_encoder.h"
 
 namespace KorTest {
 
@@ -37,6 +38,9 @@ public:
     // A channel record of the compressed block; the body is padded to words.
     KorWriter& Channel(int32_t id, const Bytes& body);
     KorWriter& PackedColour(const Bytes& bgra) { return Channel(18, PackedColourBody(bgra)); }
+    // A grid channel of nx * ny * nz values (call Grid first), stored as a
+    // quantised sparse-grid stream by the test encoder (support/sg_encoder.h).
+    KorWriter& GridChannel(int32_t id, const std::vector<float>& values, const SGGridOptions& options = {});
     // Replaces the whole compressed block by raw words (for hostile blocks).
     KorWriter& RawChannelBlock(const std::vector<int32_t>& words);
     KorWriter& FrameNumber(int32_t frame);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace KorTest {
 
@@ -129,6 +130,40 @@ std::vector<uint8_t> SGZonedStream(const std::vector<SGZone>& zones) {
         at += static_cast<int32_t>(z.stream.size());
     }
     for (const SGZone& z : zones) out.insert(out.end(), z.stream.begin(), z.stream.end());
+    return out;
+}
+
+std::vector<uint8_t> SGGridStream(int nx, int ny, int nz, const float* values, const SGGridOptions& options) {
+    const size_t n = static_cast<size_t>(nx) * ny * nz;
+    const std::vector<int32_t> q = Quantise(values, n, options.scale, options.offset);
+    SGQuantised p;
+    p.scale = options.scale;
+    p.offset = options.offset;
+    p.passes = options.passes;
+    p.form = options.form;
+    std::vector<uint8_t> stream;
+    if (options.zoneSlices <= 0) {
+        p.dims = {nx, ny, nz};
+        SGQuantisedStream(p, q.data(), stream);
+        return stream;
+    }
+    std::vector<SGZone> zones;
+    const size_t slice = static_cast<size_t>(nx) * ny;
+    for (int k0 = 0; k0 < nz; k0 += options.zoneSlices) {
+        const int slices = std::min(options.zoneSlices, nz - k0);
+        p.dims = {nx, ny, slices};
+        SGZone zone;
+        zone.outputOffset = static_cast<int32_t>(slice * k0);
+        SGQuantisedStream(p, q.data() + slice * k0, zone.stream);
+        zones.push_back(std::move(zone));
+    }
+    return SGZonedStream(zones);
+}
+
+std::vector<float> SGGridDecoded(size_t count, const float* values, const SGGridOptions& options) {
+    const std::vector<int32_t> q = Quantise(values, count, options.scale, options.offset);
+    std::vector<float> out(count);
+    for (size_t i = 0; i < count; ++i) out[i] = Dequantise(q[i], options.scale, options.offset);
     return out;
 }
 

@@ -47,6 +47,19 @@ struct SGZone {
 // Zone streams are stored back to back in the given order.
 std::vector<uint8_t> SGZonedStream(const std::vector<SGZone>& zones);
 
+// A whole grid channel (nx * ny * nz values) as one quantised stream, or as
+// zones of `zoneSlices` slices each when that is non-zero.
+struct SGGridOptions {
+    float scale = 1024.0f;
+    float offset = 0.0f;
+    int passes = 1;
+    int zoneSlices = 0;
+    EntropyForm form = EntropyForm::Auto;
+};
+std::vector<uint8_t> SGGridStream(int nx, int ny, int nz, const float* values, const SGGridOptions& options);
+// The values a decoder gives back for such a stream.
+std::vector<float> SGGridDecoded(size_t count, const float* values, const SGGridOptions& options);
+
 // Differencing as the encoder applies it (P passes over every axis), and its
 // inverse as the decoder defines it: for pass k = P..1 and axis a, every
 // line gets w[i] += w[i - 1] for i = k .. dims[a] - 1. Wrap-around arithmetic.

@@ -6,13 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "codecs_log_capture.h"
+#include "log_capture.h"
 #include "jobs/mt_jobs.h"
 #include "util/alloc.h"
 
 namespace {
 
-using KorCodecTest::LogCapture;
 
 const char kNoManager[] = "Using MTJobs without a thread manager. The code will run in single threaded mode\n";
 const char kForced[] =
@@ -172,7 +171,7 @@ TEST(MTJobs, AbortFlagIsClearedByEachRun) {
     EXPECT_FALSE(set.IsAborted());
 }
 
-TEST(MTJobs, RegistryCountsLiveSetsAcrossManyThreads) {
+TEST(MTJobsConcurrent, RegistryCountsLiveSetsAcrossManyThreads) {
     const int32_t before = MTJobs::RegisteredCount();
     {
         RangeSet a, b;
