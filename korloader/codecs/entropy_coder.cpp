@@ -26,43 +26,37 @@ void EntropyCoder::Release() noexcept {
 
 // --- Bit reader
 
-void EntropyCoder::Refill() noexcept {
-    if (static_cast<size_t>(end_ - next_) >= 8) {
+inline void EntropyCoder::BitReader::Refill() noexcept {
+    if (static_cast<size_t>(end - next) >= 8) {
         // Load 8 bytes and keep whole bytes up to 56..63 buffered bits. The
-        // bits loaded above avail_ are the real following bytes, so ORing them
-        // again on the next refill changes nothing.
+        // bits loaded above `avail` are the real following bytes, so ORing
+        // them again on the next refill changes nothing.
         uint64_t word;
-        std::memcpy(&word, next_, 8);
-        bits_ |= word << avail_;
-        next_ += (63 - avail_) >> 3;
-        avail_ |= 56;
+        std::memcpy(&word, next, 8);
+        bits |= word << avail;
+        next += (63 - avail) >> 3;
+        avail |= 56;
         return;
     }
-    while (avail_ < 56) {
-        if (next_ < end_)
-            bits_ |= uint64_t(*next_++) << avail_;
+    while (avail < 56) {
+        if (next < end)
+            bits |= uint64_t(*next++) << avail;
         else
-            overrunBits_ += 8;  // zero bits beyond the input
-        avail_ += 8;
+            overrun += 8;  // zero bits beyond the input
+        avail += 8;
     }
 }
 
-uint64_t EntropyCoder::ReadBits(unsigned n) noexcept {
-    if (avail_ < n) Refill();
-    const uint64_t value = bits_ & LowMask(n);
-    bits_ >>= n;
-    avail_ -= n;
+inline uint64_t EntropyCoder::BitReader::Read(unsigned n) noexcept {
+    if (avail < n) Refill();
+    const uint64_t value = bits & LowMask(n);
+    Consume(n);
     return value;
 }
 
-uint64_t EntropyCoder::ConsumedBits() const noexcept {
-    return static_cast<uint64_t>(next_ - begin_) * 8 + overrunBits_ - avail_;
-}
-
 size_t EntropyCoder::BytesConsumed() const noexcept {
-    const uint64_t bits = ConsumedBits();
-    const uint64_t bytes = (bits + 7) / 8;
-    return static_cast<size_t>(bytes < totalBits_ / 8 ? bytes : totalBits_ / 8);
+    const uint64_t bytes = (in_.ConsumedBits() + 7) / 8;
+    return static_cast<size_t>(bytes < in_.totalBits / 8 ? bytes : in_.totalBits / 8);
 }
 
 // --- Table and tree
@@ -72,21 +66,21 @@ bool EntropyCoder::InitDecoder(const uint8_t* source, size_t sourceSize, size_t 
     failed_ = true;
     direct_ = false;
     count_ = offset_ = 0;
-    begin_ = next_ = source;
-    end_ = source != nullptr ? source + sourceSize : source;
-    totalBits_ = source != nullptr ? static_cast<uint64_t>(sourceSize) * 8 : 0;
-    bits_ = 0;
-    avail_ = 0;
-    overrunBits_ = 0;
+    in_ = BitReader{};
+    in_.begin = in_.next = in_.end = source;
+    if (source != nullptr) {
+        in_.end = source + sourceSize;
+        in_.totalBits = static_cast<uint64_t>(sourceSize) * 8;
+    }
     if (source == nullptr || sourceSize == 0 || sourceSize > SIZE_MAX / 8) return false;
 
-    const unsigned header = static_cast<unsigned>(ReadBits(8));
+    const unsigned header = static_cast<unsigned>(in_.Read(8));
     if (header != 0) {
         // Direct form: every token in `header` bits.
         if (header > 32) return false;
         count_ = static_cast<int32_t>(header);
-        offset_ = static_cast<int32_t>(static_cast<uint32_t>(ReadBits(32)));
-        if (PastEnd()) return false;
+        offset_ = static_cast<int32_t>(static_cast<uint32_t>(in_.Read(32)));
+        if (in_.PastEnd()) return false;
         direct_ = true;
         ready_ = true;
         failed_ = false;
@@ -94,16 +88,16 @@ bool EntropyCoder::InitDecoder(const uint8_t* source, size_t sourceSize, size_t 
     }
 
     // Coded form: n, M, R, S, then n entries of 1 + (R) + S bits.
-    const int64_t n = static_cast<int32_t>(static_cast<uint32_t>(ReadBits(32)));
-    offset_ = static_cast<int32_t>(static_cast<uint32_t>(ReadBits(32)));
-    const unsigned countBits = static_cast<unsigned>(ReadBits(6));
-    const unsigned symbolBits = static_cast<unsigned>(ReadBits(6));
-    if (PastEnd()) return false;
+    const int64_t n = static_cast<int32_t>(static_cast<uint32_t>(in_.Read(32)));
+    offset_ = static_cast<int32_t>(static_cast<uint32_t>(in_.Read(32)));
+    const unsigned countBits = static_cast<unsigned>(in_.Read(6));
+    const unsigned symbolBits = static_cast<unsigned>(in_.Read(6));
+    if (in_.PastEnd()) return false;
     // n = 0 leaves nothing to decode with; R = 0 makes every count 0.
     if (n <= 0 || n > kMaxTableEntries || countBits == 0) return false;
     if (static_cast<uint64_t>(n) > tokenLimit) return false;
     // The smallest entry is a flag and a symbol: refuse a table the input cannot hold.
-    const uint64_t leftBits = totalBits_ - ConsumedBits();
+    const uint64_t leftBits = in_.totalBits - in_.ConsumedBits();
     if (static_cast<uint64_t>(n) > leftBits / (1 + symbolBits)) return false;
     count_ = static_cast<int32_t>(n);
 
@@ -114,14 +108,14 @@ bool EntropyCoder::InitDecoder(const uint8_t* source, size_t sourceSize, size_t 
     // Counts and symbols may be declared up to 63 bits wide; they are read in
     // two parts and must fit their int32 and uint32 slots.
     auto readWide = [this](unsigned width) -> uint64_t {
-        if (width <= 32) return ReadBits(width);
-        const uint64_t low = ReadBits(32);
-        return low | (ReadBits(width - 32) << 32);
+        if (width <= 32) return in_.Read(width);
+        const uint64_t low = in_.Read(32);
+        return low | (in_.Read(width - 32) << 32);
     };
     int64_t previous = 0;
     int64_t total = 0;
     for (int64_t e = 0; e < n; ++e) {
-        const bool hasCount = ReadBits(1) != 0;
+        const bool hasCount = in_.Read(1) != 0;
         const uint64_t count = hasCount ? readWide(countBits) : static_cast<uint64_t>(previous);
         const uint64_t symbol = readWide(symbolBits);
         if (count == 0 || count > INT32_MAX || symbol > UINT32_MAX) return false;
@@ -130,7 +124,7 @@ bool EntropyCoder::InitDecoder(const uint8_t* source, size_t sourceSize, size_t 
         previous = static_cast<int64_t>(count);
         total += previous;
     }
-    if (PastEnd()) return false;
+    if (in_.PastEnd()) return false;
 
     if (!newArray(tree_, static_cast<size_t>(2 * n)) || !BuildTree(total)) {
         LogPrint("Encode InitDecoder tree failed!\n");
@@ -257,40 +251,36 @@ void EntropyCoder::BuildTable() noexcept {
 
 // A code longer than the table: consume the table's bits, then walk the tree
 // one bit at a time. Children always have higher indices, so the walk ends.
-uint32_t EntropyCoder::ReadSymbolSlow(const TableEntry& entry) noexcept {
-    bits_ >>= entry.length;
-    avail_ -= entry.length;
+uint32_t EntropyCoder::ReadSymbolSlow(BitReader& in, const Node* tree, const TableEntry& entry) noexcept {
+    in.Consume(entry.length);
     int32_t node = entry.value;
-    while (tree_[node].child0 != 0) {
-        if (avail_ == 0) Refill();
-        const unsigned bit = static_cast<unsigned>(bits_ & 1);
-        bits_ >>= 1;
-        --avail_;
-        node = bit ? tree_[node].child1 : tree_[node].child0;
+    while (tree[node].child0 != 0) {
+        if (in.avail == 0) in.Refill();
+        const unsigned bit = static_cast<unsigned>(in.bits & 1);
+        in.Consume(1);
+        node = bit ? tree[node].child1 : tree[node].child0;
     }
-    return static_cast<uint32_t>(tree_[node].value);
+    return static_cast<uint32_t>(tree[node].value);
 }
 
 bool EntropyCoder::DecodeTokenChecked(int32_t& token) noexcept {
-    Refill();
+    in_.Refill();
     uint32_t value;
     if (direct_) {
         const unsigned width = static_cast<unsigned>(count_);
-        value = static_cast<uint32_t>(bits_ & LowMask(width)) + static_cast<uint32_t>(offset_);
-        bits_ >>= width;
-        avail_ -= width;
+        value = static_cast<uint32_t>(in_.bits & LowMask(width)) + static_cast<uint32_t>(offset_);
+        in_.Consume(width);
     } else {
-        const TableEntry& entry = table_[bits_ & LowMask(tableBits_)];
+        const TableEntry& entry = table_[in_.bits & LowMask(tableBits_)];
         if (entry.isToken) {
             value = static_cast<uint32_t>(entry.value);
-            bits_ >>= entry.length;
-            avail_ -= entry.length;
+            in_.Consume(entry.length);
         } else {
-            value = ReadSymbolSlow(entry) + static_cast<uint32_t>(offset_);
+            value = ReadSymbolSlow(in_, tree_, entry) + static_cast<uint32_t>(offset_);
         }
     }
     token = static_cast<int32_t>(value);
-    return !PastEnd();
+    return !in_.PastEnd();
 }
 
 int32_t EntropyCoder::DecodeOne() noexcept {
@@ -311,33 +301,39 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) no
     const unsigned width = static_cast<unsigned>(count_);
     const uint64_t fieldMask = LowMask(width);
     const uint64_t tableMask = LowMask(tableBits_);
-    const TableEntry* table = table_;
+    const TableEntry* const table = table_;
+    const Node* const tree = tree_;
+    BitReader in = in_;
+    bool ok = true;
     size_t i = 0;
     while (i < count) {
-        Refill();
+        in.Refill();
         uint32_t token;
         if (Direct) {
-            token = static_cast<uint32_t>(bits_ & fieldMask) + offset;
-            bits_ >>= width;
-            avail_ -= width;
+            token = static_cast<uint32_t>(in.bits & fieldMask) + offset;
+            in.Consume(width);
         } else {
-            const TableEntry& entry = table[bits_ & tableMask];
+            const TableEntry& entry = table[in.bits & tableMask];
             if (entry.isToken) [[likely]] {
                 token = static_cast<uint32_t>(entry.value);
-                bits_ >>= entry.length;
-                avail_ -= entry.length;
+                in.Consume(entry.length);
             } else {
-                token = ReadSymbolSlow(entry) + offset;
+                token = ReadSymbolSlow(in, tree, entry) + offset;
             }
         }
-        if (PastEnd()) [[unlikely]]
-            return false;
+        if (in.PastEnd()) [[unlikely]] {
+            ok = false;
+            break;
+        }
         if (static_cast<int32_t>(token) >= 0) {
             out[i++] = static_cast<int32_t>(token + base);
             continue;
         }
         // Run marker: -token more copies of the previous value.
-        if (i == 0) return false;
+        if (i == 0) {
+            ok = false;
+            break;
+        }
         const uint64_t run = uint64_t(0) - static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(token)));
         const size_t room = count - i;
         const size_t copies = run < room ? static_cast<size_t>(run) : room;
@@ -347,10 +343,11 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) no
         i += copies;
         if (run > room) {
             LogPrint("DecodeAndExpand - constant sequence longer than expected\n");
-            return true;
+            break;
         }
     }
-    return true;
+    in_ = in;
+    return ok;
 }
 
 bool EntropyCoder::DecodeAndExpand(AliasedInt32* out, size_t count, int32_t base) noexcept {

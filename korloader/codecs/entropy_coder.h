@@ -72,16 +72,36 @@ private:
         uint8_t isToken;
     };
 
+    // Input and bit buffer: bits holds `avail` unread bits, next bit lowest.
+    // Past the end the buffer is fed zero bits, counted in `overrun`, so the
+    // hot loop needs no end test; a code that used them fails the block.
+    // The hot loop works on a local copy, which the compiler can keep in
+    // registers although the output it writes may alias anything.
+    struct BitReader {
+        const uint8_t* begin = nullptr;
+        const uint8_t* next = nullptr;
+        const uint8_t* end = nullptr;
+        uint64_t totalBits = 0;
+        uint64_t bits = 0;
+        unsigned avail = 0;
+        uint64_t overrun = 0;
+
+        inline void Refill() noexcept;  // at least 56 bits buffered afterwards
+        inline uint64_t Read(unsigned n) noexcept;  // n <= 32
+        inline void Consume(unsigned n) noexcept {
+            bits >>= n;
+            avail -= n;
+        }
+        uint64_t ConsumedBits() const noexcept {
+            return static_cast<uint64_t>(next - begin) * 8 + overrun - avail;
+        }
+        bool PastEnd() const noexcept { return overrun != 0 && ConsumedBits() > totalBits; }
+    };
+
     void Release() noexcept;
     bool BuildTree(int64_t totalWeight) noexcept;
     void BuildTable() noexcept;
-
-    // Bit reader.
-    void Refill() noexcept;
-    uint64_t ReadBits(unsigned n) noexcept;  // n <= 32
-    uint64_t ConsumedBits() const noexcept;
-    bool PastEnd() const noexcept { return overrunBits_ != 0 && ConsumedBits() > totalBits_; }
-    uint32_t ReadSymbolSlow(const TableEntry& entry) noexcept;
+    static uint32_t ReadSymbolSlow(BitReader& in, const Node* tree, const TableEntry& entry) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
     template <bool Direct>
     bool ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) noexcept;
@@ -97,14 +117,5 @@ private:
     bool direct_ = false;
     bool failed_ = false;
 
-    // Input and bit buffer: bits_ holds avail_ unread bits, next bit lowest.
-    // Past the end the buffer is fed zero bits, counted in overrunBits_, so
-    // the hot loop needs no end test; a code that used them fails the block.
-    const uint8_t* begin_ = nullptr;
-    const uint8_t* next_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint64_t totalBits_ = 0;
-    uint64_t bits_ = 0;
-    unsigned avail_ = 0;
-    uint64_t overrunBits_ = 0;
+    BitReader in_;
 };

@@ -1,0 +1,136 @@
+// Decoding a 256^3 smoke-like grid channel (quantised, 1 and 2 differencing
+// passes, as one stream and as zones of 16 slices) against memcpy of the
+// same decoded bytes, measured in the same run.
+//
+// Counters per decode benchmark:
+//   memcpy_ratio  decode time / time of one memcpy of the decoded floats
+//   peak_MiB      growth of the process's peak resident memory during one
+//                 decode into a fresh destination (the destination itself
+//                 is 64 MiB of it)
+//   stream_MiB    size of the compressed stream
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/sg_compressor.h"
+#include "support/sg_encoder.h"
+
+namespace {
+
+constexpr int kSide = 256;
+constexpr size_t kCells = size_t(kSide) * kSide * kSide;
+constexpr float kScale = 4096.0f;  // 12 bits over the unit density range
+
+const std::vector<float>& Field() {
+    static const std::vector<float> field = KorTest::MakeSmokeField(kSide, kSide, kSide, 1);
+    return field;
+}
+
+const std::vector<uint8_t>& Stream(int passes, bool zoned) {
+    static std::vector<uint8_t> streams[2][3];
+    std::vector<uint8_t>& s = streams[zoned][passes];
+    if (s.empty()) {
+        KorTest::SGGridOptions o;
+        o.scale = kScale;
+        o.passes = passes;
+        o.zoneSlices = zoned ? 16 : 0;
+        s = KorTest::SGGridStream(kSide, kSide, kSide, Field().data(), o);
+    }
+    return s;
+}
+
+// Peak resident memory (VmHWM) and current (VmRSS), in KiB; Linux only.
+long StatusKiB(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key)));
+    return -1;
+}
+bool ResetPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    return static_cast<bool>(clear);
+}
+
+double PeakDecodeMiB(const std::vector<uint8_t>& stream) {
+    float* out = new float[kCells];  // untouched: its pages count when the decoder writes them
+    if (!ResetPeak()) {
+        delete[] out;
+        return -1;
+    }
+    const long before = StatusKiB("VmRSS:");
+    SGCompressor<3> decoder;
+    const bool ok = decoder.Decompress(stream.data(), stream.size(), out, kCells);
+    const long peak = StatusKiB("VmHWM:");
+    delete[] out;
+    return ok && before >= 0 && peak >= 0 ? (peak - before) / 1024.0 : -1;
+}
+
+double MemcpySeconds(const float* from) {
+    static std::unique_ptr<float[]> to(new float[kCells]);
+    double best = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        std::memcpy(to.get(), from, kCells * sizeof(float));
+        benchmark::DoNotOptimize(to.get());
+        benchmark::ClobberMemory();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best;
+}
+
+void BM_Decode(benchmark::State& state) {
+    const int passes = static_cast<int>(state.range(0));
+    const bool zoned = state.range(1) != 0;
+    const std::vector<uint8_t>& stream = Stream(passes, zoned);
+    std::unique_ptr<float[]> out(new float[kCells]);
+    SGCompressor<3> decoder;
+    if (!decoder.Decompress(stream.data(), stream.size(), out.get(), kCells)) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    double decodeSeconds = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        decoder.Decompress(stream.data(), stream.size(), out.get(), kCells);
+        benchmark::DoNotOptimize(out.get());
+        decodeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kCells * sizeof(float)));
+    state.counters["memcpy_ratio"] = decodeSeconds / static_cast<double>(state.iterations()) / MemcpySeconds(out.get());
+    state.counters["peak_MiB"] = PeakDecodeMiB(stream);
+    state.counters["stream_MiB"] = static_cast<double>(stream.size()) / (1 << 20);
+}
+BENCHMARK(BM_Decode)
+    ->ArgNames({"passes", "zoned"})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The reference: memcpy of the decoded floats into another array.
+void BM_Memcpy(benchmark::State& state) {
+    const std::vector<float>& field = Field();
+    std::unique_ptr<float[]> to(new float[kCells]);
+    std::memcpy(to.get(), field.data(), kCells * sizeof(float));
+    for (auto _ : state) {
+        std::memcpy(to.get(), field.data(), kCells * sizeof(float));
+        benchmark::DoNotOptimize(to.get());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kCells * sizeof(float)));
+}
+BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
