@@ -8,7 +8,7 @@
 #   fuzz/run.sh --ci                   --replay, then all targets for about a minute in all
 #
 # Targets default to every fuzz_* program. The build lives in build-fuzz (or
-# $KOR_FUZZ_BUILD). Working corpora grow in <build>/corpus/<target>; a crash
+# $KOR_FUZZ_BUILD); KOR_FUZZ_NO_BUILD=1 uses the programs already there. Working corpora grow in <build>/corpus/<target>; a crash
 # is written to <build>/artifacts/<target>/ and ends the run with status 1.
 # Every input that ever failed is minimised and kept in
 # fuzz/regressions/<target>/, which --replay and --ci run again.
@@ -28,11 +28,13 @@ case "${1:-}" in
   *) seconds="$1"; shift ;;
 esac
 
+if [ "${KOR_FUZZ_NO_BUILD:-0}" != 1 ]; then
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DKOR_BUILD_FUZZ=ON -DKOR_SANITIZE=address,undefined \
   -DKOR_BUILD_TESTS=OFF -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target kor_fuzz >/dev/null
+fi
 
 rm -rf "$BUILD/seeds"
 "$BUILD/fuzz/kor_fuzz_seeds" "$BUILD/seeds"
