@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/kor_writer.h"
+#include "support/sg_encoder.h"
 
 namespace KorTest {
 namespace {
@@ -46,13 +47,42 @@ KorWriter& Dressed(KorWriter& w) {
     return w;
 }
 
+// Grid channels of every storage the codecs know: quantised (with and
+// without differencing, direct and coded entropy forms), zoned, constant and
+// raw; velocity without a stored speed, so speed is derived.
+KorWriter& GridChannels(KorWriter& w, int nx, int ny, int nz) {
+    const size_t cells = static_cast<size_t>(nx) * ny * nz;
+    const std::vector<float> smoke = MakeSmokeField(nx, ny, nz, 7);
+    std::vector<float> ramp(cells), wave(cells);
+    for (size_t n = 0; n < cells; ++n) {
+        ramp[n] = static_cast<float>(n) * 0.25f - 3.0f;
+        wave[n] = static_cast<float>((n * 37) % 11) * 0.5f;
+    }
+    SGGridOptions coded;
+    coded.form = EntropyForm::Coded;
+    SGGridOptions direct;
+    direct.form = EntropyForm::Direct;
+    direct.passes = 2;
+    SGGridOptions zoned;
+    zoned.zoneSlices = 1;
+    SGGridOptions flat;
+    flat.passes = 0;
+    w.GridChannel(2, smoke, coded).GridChannel(1, ramp, direct).GridChannel(4, wave, zoned);
+    w.GridChannel(5, ramp, flat).GridChannel(6, smoke);
+    w.Channel(10, SGConstantStream(static_cast<int32_t>(cells), 0.75f));
+    w.Channel(14, SGRawStream(wave.data(), cells));
+    return w;
+}
+
 }  // namespace
 
 Bytes RichFrame() {
     KorWriter w;
     w.Grid(kNx, kNy, kNz).PackedColour(Colour(kNx, kNy, kNz));
+    GridChannels(w, kNx, kNy, kNz);
     return Dressed(w).Build();
 }
+
 
 std::vector<SampleFile> ValidFrames() {
     std::vector<SampleFile> files;
@@ -160,6 +190,30 @@ std::vector<SampleFile> HostileFrames() {
         KorWriter w;
         w.NoEndOfChunks();
         files.push_back({"chunks_unended.kor", w.Build()});
+    }
+    {
+        // A stream declaring more values than the grid holds, one declaring
+        // fewer, and a zone table pointing outside its record.
+        KorWriter w;
+        w.Grid(2, 2, 2).Channel(1, SGConstantStream(9, 1.0f)).Channel(2, SGConstantStream(7, 1.0f));
+        std::vector<SGZone> zones(2);
+        zones[0].outputOffset = 6;
+        zones[0].stream = SGConstantStream(4, 2.0f);
+        zones[1].outputOffset = -1;
+        zones[1].stream = SGConstantStream(1, 2.0f);
+        w.Channel(4, SGZonedStream(zones));
+        files.push_back({"grid_streams_misfit.kor", w.Build()});
+    }
+    {
+        // A quantised stream cut inside its entropy block.
+        KorWriter w;
+        std::vector<float> values(64);
+        for (size_t n = 0; n < values.size(); ++n) values[n] = static_cast<float>(n % 9);
+        w.Grid(4, 4, 4);
+        Bytes stream = SGGridStream(4, 4, 4, values.data(), SGGridOptions{});
+        stream.resize(stream.size() / 2);
+        w.Channel(2, stream);
+        files.push_back({"grid_stream_cut.kor", w.Build()});
     }
     for (int64_t offset : {int64_t{-1}, int64_t{0x7fffffffffffffffll}, int64_t{1} << 40}) {
         KorWriter w;
