@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <string>
 
+#include "support/entropy_encoder.h"
+#include "support/entropy_encoder.h"
 #include "support/sample_frames.h"
+#include "support/sg_encoder.h"
+#include "support/sg_encoder.h"
 
 namespace {
 
@@ -37,6 +41,62 @@ int main(int argc, char** argv) {
     const std::filesystem::path frames = out / "fuzz_frame";
     for (const KorTest::SampleFile& f : KorTest::ValidFrames()) Write(frames, f.name, f.bytes);
     for (const KorTest::SampleFile& f : KorTest::HostileFrames()) Write(frames, "hostile_" + f.name, f.bytes);
+
+    // Sparse-grid streams: flags (bit 0: 1-D), 24-bit destination size, stream.
+    const std::filesystem::path sg = out / "fuzz_sg_stream";
+    auto sgSeed = [&](const std::string& name, bool flat, size_t count, const KorTest::Bytes& stream) {
+        KorTest::Bytes b = {static_cast<uint8_t>(flat ? 1 : 0), static_cast<uint8_t>(count),
+                            static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count >> 16)};
+        b.insert(b.end(), stream.begin(), stream.end());
+        Write(sg, name, b);
+    };
+    const int nx = 5, ny = 4, nz = 3, cells = nx * ny * nz;
+    const std::vector<float> smoke = KorTest::MakeSmokeField(nx, ny, nz, 3);
+    sgSeed("constant", true, 10, KorTest::SGConstantStream(10, 2.5f));
+    sgSeed("raw", true, 6, KorTest::SGRawStream(smoke.data(), 6));
+    sgSeed("example_1d", true, 10,
+           KorTest::Bytes{0x01, 0xfc, 0x02, 0x0a, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x40, 0x00, 0x00, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x03, 0xfc, 0xff, 0xff, 0xff, 0x6c, 0x5b, 0x02});
+    for (KorTest::EntropyForm form : {KorTest::EntropyForm::Direct, KorTest::EntropyForm::Coded}) {
+        KorTest::SGGridOptions o;
+        o.form = form;
+        o.passes = form == KorTest::EntropyForm::Direct ? 2 : 1;
+        const std::string suffix = form == KorTest::EntropyForm::Direct ? "_direct" : "_coded";
+        sgSeed("grid" + suffix, false, cells, KorTest::SGGridStream(nx, ny, nz, smoke.data(), o));
+        o.zoneSlices = 1;
+        sgSeed("grid_zoned" + suffix, false, cells, KorTest::SGGridStream(nx, ny, nz, smoke.data(), o));
+        KorTest::SGQuantised q;
+        q.dims = {cells};
+        q.scale = 16.0f;
+        q.passes = 1;
+        q.form = form;
+        const std::vector<int32_t> ints = KorTest::Quantise(smoke.data(), cells, q.scale, 0.0f);
+        KorTest::Bytes stream;
+        if (KorTest::SGQuantisedStream(q, ints.data(), stream)) sgSeed("flat" + suffix, true, cells, stream);
+    }
+
+    // Entropy blocks: 24-bit token count, mode (bit 0: token by token), base, block.
+    const std::filesystem::path entropy = out / "fuzz_entropy_block";
+    auto entropySeed = [&](const std::string& name, size_t count, bool oneByOne, const KorTest::Bytes& block) {
+        KorTest::Bytes b = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                            static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(oneByOne ? 1 : 0), 0, 0, 0, 0};
+        b.insert(b.end(), block.begin(), block.end());
+        Write(entropy, name, b);
+    };
+    entropySeed("example_direct", 4, false, KorTest::Bytes{0x02, 0, 0, 0, 0, 0x40, 0, 0});
+    entropySeed("example_coded", 100, false, KorTest::Bytes{0, 1, 0, 0, 0, 5, 0, 0, 0, 0x47, 0x90, 0x0c});
+    std::vector<int32_t> values;
+    for (int i = 0; i < 200; ++i) values.push_back(i % 17 < 5 ? 3 : (i * 7919) % 23);
+    const std::vector<int32_t> tokens = KorTest::Tokenize(values.data(), values.size());
+    entropySeed("runs_coded", values.size(), false, KorTest::EncodeEntropyBlock(tokens, KorTest::EntropyForm::Coded));
+    entropySeed("runs_direct", values.size(), false, KorTest::EncodeEntropyBlock(tokens, KorTest::EntropyForm::Direct));
+    std::vector<int32_t> idWords;  // ID deltas as low and high words
+    for (int i = 0; i < 50; ++i) {
+        idWords.push_back(i % 7 == 3 ? -1 : 1 + i % 3);
+        idWords.push_back(i % 7 == 3 ? -1 : 0);
+    }
+    entropySeed("ids_coded", 50, true, KorTest::EncodeEntropyBlock(idWords, KorTest::EntropyForm::Coded));
+    entropySeed("ids_direct", 50, true, KorTest::EncodeEntropyBlock(idWords, KorTest::EntropyForm::Direct));
 
     // Text surfaces: selector byte (0 mappings, 1 paths, 2 UTF-8), then text.
     const std::filesystem::path text = out / "fuzz_text";
