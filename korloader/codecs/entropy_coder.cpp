@@ -292,6 +292,27 @@ int32_t EntropyCoder::DecodeOne() noexcept {
     return token;
 }
 
+// Writes `copies` copies of value at to (room values are writable there).
+// Most runs are short: with room, 16 copies are stored unconditionally in
+// four 16-byte stores (the surplus is overwritten by what follows), so a
+// run costs no loop and no branch on its length.
+inline void FillRun(AliasedInt32* to, size_t copies, size_t room, int32_t value) noexcept {
+    using Quad = int32_t __attribute__((vector_size(16)));
+    const Quad quad = {value, value, value, value};
+    if (room >= 16) {
+        std::memcpy(to, &quad, 16);
+        std::memcpy(to + 4, &quad, 16);
+        std::memcpy(to + 8, &quad, 16);
+        std::memcpy(to + 12, &quad, 16);
+        if (copies <= 16) return;
+        size_t c = 16;
+        for (; c + 4 <= copies; c += 4) std::memcpy(to + c, &quad, 16);
+        for (; c < copies; ++c) to[c] = value;
+        return;
+    }
+    for (size_t c = 0; c < copies; ++c) to[c] = value;
+}
+
 // The hot loop: one refill (56+ bits) per token, a table look-up or a field
 // read, and runs written as plain fills. The end of the input is only
 // noticed through the zero bits fed past it (PastEnd), a rarely taken branch.
@@ -318,7 +339,10 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) no
                 token = static_cast<uint32_t>(entry.value);
                 in.Consume(entry.length);
             } else {
-                token = ReadSymbolSlow(in, tree, entry) + offset;
+                // A copy, so that `in` itself never escapes and stays in registers.
+                BitReader slow = in;
+                token = ReadSymbolSlow(slow, tree, entry) + offset;
+                in = slow;
             }
         }
         if (in.PastEnd()) [[unlikely]] {
@@ -337,9 +361,7 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) no
         const uint64_t run = uint64_t(0) - static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(token)));
         const size_t room = count - i;
         const size_t copies = run < room ? static_cast<size_t>(run) : room;
-        const int32_t value = out[i - 1];
-        AliasedInt32* to = out + i;
-        for (size_t c = 0; c < copies; ++c) to[c] = value;
+        FillRun(out + i, copies, count - i, out[i - 1]);
         i += copies;
         if (run > room) {
             LogPrint("DecodeAndExpand - constant sequence longer than expected\n");
