@@ -112,6 +112,28 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
     }
 }
 
+// w[i] += w[i - 1] for i = s .. n - 1, four lanes at a time: each quad is
+// scanned in-register (two shifted adds) and offset by the running carry,
+// so the serial dependency is one add per four values instead of one each.
+void RowRunningSum(Word* w, size_t n, size_t s) noexcept {
+    using Quad = uint32_t __attribute__((vector_size(16)));
+    const Quad zero = {0, 0, 0, 0};
+    uint32_t last = w[s - 1];
+    size_t i = s;
+    Quad carry = {last, last, last, last};
+    for (; i + 4 <= n; i += 4) {
+        Quad x;
+        std::memcpy(&x, w + i, 16);
+        x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);  // lanes shifted up by one
+        x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);  // and by two
+        x += carry;
+        std::memcpy(w + i, &x, 16);
+        carry = __builtin_shufflevector(x, x, 3, 3, 3, 3);
+    }
+    last = carry[0];
+    for (; i < n; ++i) w[i] = last += w[i];
+}
+
 // Grids: for slice k and row j, the row's own running sum (axis 0) gives V;
 // U = V + U(previous row) accumulates axis 1 in the row buffer; the finished
 // value is U + the same row of the previous slice (axis 2), which is final
@@ -125,10 +147,7 @@ void UndoPass3(Word* w, const size_t dims[3], size_t s, uint32_t* u, bool conver
         const bool addSlice = k >= s;
         for (size_t j = 0; j < ny; ++j) {
             Word* row = slice + j * nx;
-            if (nx > s) {
-                uint32_t sum = row[s - 1];
-                for (size_t i = s; i < nx; ++i) row[i] = sum += row[i];
-            }
+            if (nx > s) RowRunningSum(row, nx, s);
             if (j < s) {
                 if (addSlice) {
                     const Word* prev = row - sliceSize;
