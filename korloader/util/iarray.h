@@ -57,10 +57,15 @@ public:
         }
         for (I i = n; i < count_; ++i) data_[i].~T();
         for (I i = count_; i < n; ++i) {
-            if (fill)
-                ::new (static_cast<void*>(data_ + i)) T(*fill);
-            else
-                ::new (static_cast<void*>(data_ + i)) T();
+            // Elements that cannot be copied (particle groups) are only ever
+            // default-constructed.
+            if constexpr (std::is_copy_constructible<T>::value) {
+                if (fill) {
+                    ::new (static_cast<void*>(data_ + i)) T(*fill);
+                    continue;
+                }
+            }
+            ::new (static_cast<void*>(data_ + i)) T();
         }
         count_ = n;
         return true;
