@@ -1,10 +1,14 @@
 // Writes the bundled example frame: a small smoke-like plume with density,
-// temperature, velocity and packed colour, its channel ranges and an info text.
+// temperature, velocity and packed colour, its channel ranges, an info text
+// and a group of sparks rising through it (positions, velocity, size, age
+// and IDs).
 #include <cmath>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "support/kor_writer.h"
+#include "support/particle_writer.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -42,6 +46,32 @@ int main(int argc, char** argv) {
     temperatureOptions.zoneSlices = 8;
     velocityOptions.scale = 512.0f;
     velocityOptions.passes = 2;
+
+    // Sparks on a helix around the plume's axis, in cell coordinates; each
+    // channel stored with another method.
+    const int sparks = 500;
+    std::vector<float> position, velocity, size, age;
+    std::vector<int64_t> ids;
+    for (int p = 0; p < sparks; ++p) {
+        const float t = static_cast<float>(p) / sparks, angle = 25.0f * t;
+        position.insert(position.end(), {nx / 2.0f + 5 * std::cos(angle), (ny - 1) * t, nz / 2.0f + 5 * std::sin(angle)});
+        velocity.insert(velocity.end(), {-std::sin(angle), 1.0f, std::cos(angle)});
+        size.push_back(0.2f + 0.3f * (1 - t));
+        age.push_back(2.0f * t);
+        ids.push_back(1000 + 7 * p);
+    }
+    KorTest::CompressedGroup group{"sparks", 0, sparks, 0, {}};
+    const std::pair<int, KorTest::Words> channels[] = {{0, KorTest::FloatWords(position)},
+                                                       {1, KorTest::FloatWords(velocity)},
+                                                       {2, KorTest::FloatWords(size)},
+                                                       {3, KorTest::FloatWords(age)},
+                                                       {10, KorTest::Int64Words(ids)}};
+    const uint32_t methods[] = {4, 3, 1, 0, 4};
+    const int words[] = {3, 3, 1, 1, 2};
+    for (int c = 0; c < 5; ++c)
+        group.channels.push_back({channels[c].first, methods[c],
+                                  KorTest::EncodeParticleChannel(methods[c], channels[c].second, sparks, words[c])});
+    const std::array<float, 6> box = {nx / 2.0f - 5, 0, nz / 2.0f - 5, nx / 2.0f + 5, ny - 1.0f, nz / 2.0f + 5};
     KorTest::KorWriter writer;
     writer.Grid(nx, ny, nz)
         .GridTransform({0.1f, 0, 0, 0, 0.1f, 0, 0, 0, 0.1f, -1.6f, 0, -1.6f})
@@ -55,7 +85,10 @@ int main(int argc, char** argv) {
         .TimeStep(1.0f / 24.0f)
         .Time(0.5f)
         .InfoText("korloader example frame: smoke plume")
-        .ChannelRanges({{18, 0.0f, 1.0f}, {2, 0.0f, 1.0f}, {1, 300.0f, 1200.0f}});
+        .ChannelRanges({{18, 0.0f, 1.0f}, {2, 0.0f, 1.0f}, {1, 300.0f, 1200.0f}})
+        .Chunk(1000, KorTest::GroupDirectoryChunk({{"sparks", sparks, 0x40F, 0}}, box))
+        .AfterChunk(KorTest::Int32Bytes(100000))
+        .Chunk(1002, KorTest::CompressedParticlesChunk({group}));
     if (!writer.WriteFile(argv[1])) {
         std::fprintf(stderr, "make_example_frame: cannot write %s\n", argv[1]);
         return 1;

@@ -16,6 +16,7 @@
 #include "diag/log.h"
 #include "frame/channel_directory.h"
 #include "frame/ostrel_frame_data.h"
+#include "particles/pgroup.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,6 +28,45 @@ const char* ChannelName(int id) {
         "origin.y", "origin.z",    "packed colour", "texcoord.u", "texcoord.v", "texcoord.w", "", "",
         "",         "",            "",         "",           "",           "",           "",           ""};
     return id >= 0 && id < 32 ? names[id] : "";
+}
+
+const char* ParticleChannelName(int id) {
+    switch (id) {
+        case KorParticles::kPosition: return "position";
+        case KorParticles::kVelocity: return "velocity";
+        case KorParticles::kSize: return "size";
+        case KorParticles::kAge: return "age";
+        case KorParticles::kColour: return "colour";
+        case KorParticles::kParticleId: return "ID";
+        default: return "";
+    }
+}
+
+// One group: its counts, then every channel it serves with its layout, how
+// it is stored and whether it decodes.
+void PrintGroup(PGroup& group) {
+    std::printf("    \"%s\": %d particles, channel mask 0x%08X, attributes 0x%X\n", group.GetName(),
+                group.particleCount, group.channelMask, group.attributes);
+    for (int c = 0; c < KorParticles::kChannelCount; ++c) {
+        if (!group.HasChannel(c)) continue;
+        std::printf("      %2d %-9s %2d bytes (%d x type %2d)", c, ParticleChannelName(c), group.GetChannelSize(c),
+                    group.GetChannelComponents(c), group.GetChannelType(c));
+        const int64_t stored = group.CompressedSize(c);
+        if (stored == 0 && group.DecodedSize(c) == 0 && c == KorParticles::kVelocity) {
+            std::printf("  from the grid velocity\n");
+            continue;
+        }
+        if (stored > 0)
+            std::printf("  method %u, %10" PRId64 " bytes stored", group.Method(c), stored);
+        else
+            std::printf("  %-29s", "decoded when loaded");
+        std::printf("  %s\n", group.decompressChannel(c, true) ? "decodes" : "does not decode");
+    }
+    if (group.HasChannel(KorParticles::kParticleId) && group.particleCount > 0) {
+        const int64_t* ids = group.DecodedIds();
+        if (ids != nullptr)
+            std::printf("      IDs %" PRId64 " .. %" PRId64 " (first, last)\n", ids[0], ids[group.particleCount - 1]);
+    }
 }
 
 void CollectLog(void* context, KorDiag::Channel channel, const char* text) {
@@ -119,10 +159,8 @@ bool Inspect(const char* path, bool stats) {
     KorDiag::SetCaptureSink(nullptr, nullptr);
 
     if (!frame->infoText.Empty()) std::printf("  info: \"%s\"\n", frame->infoText.c_str());
-    std::printf("  particle groups: %d\n", frame->groups.Count());
-    for (PGroup& group : frame->groups)
-        std::printf("    \"%s\": %d particles (channel mask 0x%08X)\n", group.GetName(), group.particleCount,
-                    group.channelMask);
+    std::printf("  particle groups: %d (%d with positions)\n", frame->groups.Count(), frame->GetNumParticleGroups());
+    for (PGroup& group : frame->groups) PrintGroup(group);
     delete frame;
     return true;
 }
