@@ -57,6 +57,7 @@ int32_t ReadParticleCount(CacheReader& reader, const char* mark) {
 PGroup::Bytes ReadBytes(CacheReader& reader, int64_t count, const char* mark) {
     reader.RequireAvailable(count, mark);
     PGroup::Bytes bytes;
+    if (count == 0) return bytes;
     if (!bytes.SetSize(count, nullptr, true)) CacheReader::Fail(nullptr);
     reader.Read(bytes.Data(), static_cast<size_t>(count), mark);
     return bytes;
@@ -210,7 +211,7 @@ void ReadParticleSection(OstrelFrameData& frame, CacheReader& reader, bool compr
     reader.RequireAvailable(static_cast<int64_t>(wordCount) * 4, wordsMark);
     Words words;
     if (!words.SetSize(wordCount, nullptr, true)) CacheReader::Fail(nullptr);
-    reader.Read(words.Data(), static_cast<size_t>(wordCount) * 4, wordsMark);
+    if (wordCount > 0) reader.Read(words.Data(), static_cast<size_t>(wordCount) * 4, wordsMark);
 
     // The list is made to hold G groups. It grows group by group as they are
     // read, so that a cut file fails at the field that is missing, with its

@@ -391,7 +391,7 @@ TEST(GridVelocity, AFrameWithoutGridVelocityGivesZeroOrNothing) {
 
 // --- Threads
 
-TEST(ParticleThreads, ManyThreadsReadOneGroupWhileItDecodes) {
+TEST(ParticleConcurrent, ManyThreadsReadOneGroupWhileItDecodes) {
     GridFrame grid(3, 3, 3);
     const int32_t n = 2000;
     std::vector<int64_t> ids(n);
