@@ -122,7 +122,9 @@ Bytes CompressedParticlesChunk(const std::vector<CompressedGroup>& groups) {
 SubRecord AttributeRecord(uint32_t attributes) { return {1, ByteWriter().Put(attributes).Get()}; }
 
 SubRecord IdBlockRecord(const Bytes& block) {
-    return {2, ByteWriter().Put<int32_t>(static_cast<int32_t>(block.size())).PutBytes(block).Get()};
+    Bytes payload = Int32Bytes(static_cast<int32_t>(block.size()));
+    payload.insert(payload.end(), block.begin(), block.end());
+    return {2, payload};
 }
 
 SubRecord IdRecord(const std::vector<int64_t>& ids) { return IdBlockRecord(IdDeltaBlock(ids)); }
