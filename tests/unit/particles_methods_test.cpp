@@ -192,3 +192,47 @@ TEST(ParticleMethods, UnknownMethodsAndDamagedStreamsFail) {
     sparse.resize(sparse.size() - 1);  // cut values
     EXPECT_FALSE(Decode(kMethodSparse, sparse, 2, 3).ok);
 }
+
+// --- Quantised and zoned sparse-grid streams (the codec's own test encoder)
+
+#include "support/sg_encoder.h"
+
+TEST(ParticleMethods, QuantisedStreamsDecodeUnderMethods2And3) {
+    const int32_t count = 257;
+    std::vector<float> values(static_cast<size_t>(count) * 3);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = 0.01f * static_cast<float>(i % 97) - 0.3f;
+    KorTest::SGQuantised params;
+    params.dims = {count * 3};
+    params.scale = 512.0f;
+    params.passes = 1;
+    const std::vector<int32_t> q = KorTest::Quantise(values.data(), values.size(), params.scale, params.offset);
+    Bytes stream;
+    ASSERT_TRUE(KorTest::SGQuantisedStream(params, q.data(), stream));
+    Words expected(values.size());
+    for (size_t i = 0; i < q.size(); ++i) {
+        const float v = KorTest::Dequantise(q[i], params.scale, params.offset);
+        std::memcpy(&expected[i], &v, 4);
+    }
+    const Decoded two = Decode(kMethodSparse, stream, count, 3);
+    ASSERT_TRUE(two.ok);
+    EXPECT_EQ(two.elements, expected);
+    // The same stream read as component-major words comes out reordered.
+    const Decoded three = Decode(kMethodSparseComponentMajor, stream, count, 3);
+    ASSERT_TRUE(three.ok);
+    for (int32_t i = 0; i < count; ++i)
+        for (int j = 0; j < 3; ++j) ASSERT_EQ(three.elements[i * 3 + j], expected[j * count + i]);
+}
+
+TEST(ParticleMethods, ZonedStreamsMustFillExactlyTheElements) {
+    // One zone per component of 10 particles.
+    std::vector<KorTest::SGZone> zones;
+    for (int j = 0; j < 3; ++j) zones.push_back({10 * j, KorTest::SGConstantStream(10, static_cast<float>(j + 1))});
+    const Decoded d = Decode(kMethodSparseComponentMajor, KorTest::SGZonedStream(zones), 10, 3);
+    ASSERT_TRUE(d.ok);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(d.elements[3 * i + 2], KorTest::FloatWords({3.0f})[0]);
+    // Zones that stop short of the elements, or reach past them, are refused.
+    zones.pop_back();
+    EXPECT_FALSE(Decode(kMethodSparseComponentMajor, KorTest::SGZonedStream(zones), 10, 3).ok);
+    zones.push_back({25, KorTest::SGConstantStream(10, 3.0f)});
+    EXPECT_FALSE(Decode(kMethodSparse, KorTest::SGZonedStream(zones), 10, 3).ok);
+}

@@ -422,3 +422,24 @@ TEST(ParticleSection, AllocationFailuresFailTheFileWithoutCrashing) {
         }
     }
 }
+
+// --- ID deltas in the coded entropy form (the codec's own test encoder)
+
+#include "support/entropy_encoder.h"
+
+TEST(ParticleSection, CodedIdBlocksDecodeTokenByToken) {
+    std::vector<int64_t> ids(200);
+    for (size_t i = 0; i < ids.size(); ++i) ids[i] = 1000 + static_cast<int64_t>(i % 3 == 0 ? 2 * i : 2 * i + 1);
+    std::vector<int32_t> tokens;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const uint64_t delta = static_cast<uint64_t>(ids[i]) - (i ? static_cast<uint64_t>(ids[i - 1]) : 0u);
+        tokens.push_back(static_cast<int32_t>(static_cast<uint32_t>(delta)));
+        tokens.push_back(static_cast<int32_t>(static_cast<uint32_t>(delta >> 32)));
+    }
+    const Bytes block = KorTest::EncodeEntropyBlock(tokens, KorTest::EntropyForm::Coded);
+    KorTest::SectionGroup g = SectionOf("coded", 200, {}, {KorTest::IdBlockRecord(block)});
+    Loaded l = Load(KorWriter().Record(7, KorTest::ParticleSection({g}, false)));
+    ASSERT_EQ(l.status, 0);
+    EXPECT_EQ(ReadAll(l.Group(0), 10), KorTest::Int64Words(ids));
+    EXPECT_EQ(l.Group(0).FindParticleByID(1300), 150);
+}
