@@ -139,19 +139,23 @@ void ReorderComponentMajor(const uint32_t* t, int32_t count, int words, uint32_t
         for (size_t i = 0; i < n; ++i) elements[i * w + j] = t[j * n + i];
 }
 
-void Transpose32(uint32_t rows[32]) noexcept {
-    // Swap ever smaller blocks across the diagonal: at width j, the columns of
-    // rows k (bit j clear) that have bit j set trade places with the columns
-    // of rows k | j that have bit j clear. Five rounds of 16 swaps each.
-    uint32_t mask = 0x0000FFFFu;
+namespace {
+
+// Two 32 x 32 transposes at once, one in each 32-bit half of the rows. The
+// masks keep only columns whose bit j is clear inside each half, so bits that
+// a shift carries from one half into the other are always masked away.
+void Transpose32Pair(uint64_t rows[32]) noexcept {
+    uint64_t mask = 0x0000FFFF0000FFFFull;
     for (int j = 16; j != 0; j >>= 1, mask ^= mask << j) {
         for (int k = 0; k < 32; k = ((k | j) + 1) & ~j) {
-            const uint32_t t = ((rows[k] >> j) ^ rows[k | j]) & mask;
+            const uint64_t t = ((rows[k] >> j) ^ rows[k | j]) & mask;
             rows[k | j] ^= t;
             rows[k] ^= t << j;
         }
     }
 }
+
+}  // namespace
 
 void RebuildFromBitPlanes(const uint32_t* planes, int32_t count, int words, int64_t begin, int64_t end,
                           uint32_t* elements) noexcept {
@@ -159,18 +163,27 @@ void RebuildFromBitPlanes(const uint32_t* planes, int32_t count, int words, int6
     if (end > count) end = count;
     if (words <= 0 || begin >= end) return;
     const int64_t planeWords = (static_cast<int64_t>(count) + 31) / 32;
-    uint32_t block[32];
-    for (int64_t q = begin / 32; q * 32 < end; ++q) {
+    uint64_t block[32];
+    // 64 particles per step: plane words q and q + 1 side by side.
+    for (int64_t q = begin / 32; q * 32 < end; q += 2) {
         const int64_t first = q * 32;
         const int64_t from = first > begin ? first : begin;
-        const int64_t to = first + 32 < end ? first + 32 : end;
+        const int64_t to = first + 64 < end ? first + 64 : end;
+        const bool pair = q + 1 < planeWords;
         for (int j = 0; j < words; ++j) {
-            // Row b: plane word q of plane 32·j + b; after the transpose row i
-            // is word j of particle first + i.
+            // Row b: plane 32·j + b; after the transposes row i holds word j of
+            // particle first + i (low half) and first + 32 + i (high half).
             const uint32_t* plane = planes + static_cast<int64_t>(32 * j) * planeWords + q;
-            for (int b = 0; b < 32; ++b) block[b] = plane[b * planeWords];
-            Transpose32(block);
-            for (int64_t i = from; i < to; ++i) elements[i * words + j] = block[i - first];
+            for (int b = 0; b < 32; ++b) {
+                const uint32_t* row = plane + b * planeWords;
+                block[b] = row[0] | (pair ? static_cast<uint64_t>(row[1]) << 32 : 0);
+            }
+            Transpose32Pair(block);
+            uint32_t* out = elements + j;
+            for (int64_t i = from; i < to; ++i) {
+                const int64_t at = i - first;
+                out[i * words] = static_cast<uint32_t>(block[at & 31] >> (at & 32));
+            }
         }
     }
 }

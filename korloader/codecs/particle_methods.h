@@ -42,7 +42,8 @@ bool DecodeParticleChannel(uint32_t method, const uint8_t* stored, size_t stored
 void ReorderComponentMajor(const uint32_t* componentMajor, int32_t count, int words, uint32_t* elements) noexcept;
 
 // Method 4's rebuild for particles [begin, end), on whole words: each group
-// of 32 particles and one element word is a 32 × 32 bit transpose.
+// of 32 particles and one element word is a 32 × 32 bit transpose (two such
+// groups at a time, in the halves of 64-bit rows).
 void RebuildFromBitPlanes(const uint32_t* planes, int32_t count, int words, int64_t begin, int64_t end,
                           uint32_t* elements) noexcept;
 
@@ -59,9 +60,5 @@ public:
     int words = 0;
     uint32_t* elements = nullptr;
 };
-
-// Transposes a 32 × 32 bit matrix in place: afterwards bit b of rows[i] is
-// what bit i of rows[b] was.
-void Transpose32(uint32_t rows[32]) noexcept;
 
 }  // namespace KorParticles
