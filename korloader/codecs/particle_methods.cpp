@@ -99,6 +99,20 @@ bool DecodeBitPlanes(const uint8_t* stored, size_t storedSize, int32_t count, in
 
 }  // namespace
 
+bool StoredBytesFit(uint32_t method, const uint8_t* stored, size_t storedSize, int64_t elementBytes) noexcept {
+    if (elementBytes <= 0) return true;  // nothing to fill
+    size_t declared = 0;
+    switch (method) {
+        case kMethodPlain:
+            return storedSize >= static_cast<uint64_t>(elementBytes);
+        case kMethodSparse:
+        case kMethodSparseComponentMajor:
+            return SparseValueCount(stored, storedSize, declared) && declared == static_cast<uint64_t>(elementBytes / 4);
+        default:
+            return true;
+    }
+}
+
 bool DecodeParticleChannel(uint32_t method, const uint8_t* stored, size_t storedSize, int32_t count, int words,
                            SGCompressor<1>*& decoder, uint32_t* elements) noexcept {
     if (method > kHighestMethod || count < 0 || words < 0) return false;

@@ -38,6 +38,12 @@ constexpr uint32_t kHighestMethod = 4;
 bool DecodeParticleChannel(uint32_t method, const uint8_t* stored, size_t storedSize, int32_t count, int words,
                            SGCompressor<1>*& decoder, uint32_t* elements) noexcept;
 
+// Whether the stored bytes can fill an element array of `elementBytes`,
+// checked before the array is allocated: plain bytes must cover it and a
+// sparse-grid stream must declare exactly its value count. (A zlib block's
+// size is only known by inflating it.)
+bool StoredBytesFit(uint32_t method, const uint8_t* stored, size_t storedSize, int64_t elementBytes) noexcept;
+
 // Method 3's reorder: e[i·words + j] = t[j·count + i].
 void ReorderComponentMajor(const uint32_t* componentMajor, int32_t count, int words, uint32_t* elements) noexcept;
 

@@ -81,11 +81,12 @@ void CopyPlainChannel(PGroup& group, int channel, const Words& words, int64_t of
 void DecodeSparseChannel(PGroup& group, int channel, const Words& words, int64_t offset) {
     const int64_t wordCount = static_cast<int64_t>(group.particleCount) * WordsOf(channel);
     if (wordCount == 0) return;
-    PGroup::Bytes elements;
-    if (!elements.SetSize(wordCount * 4, nullptr, true)) CacheReader::Fail(nullptr);
     const auto* stream = reinterpret_cast<const uint8_t*>(words.Data() + offset);
     const size_t streamBytes = static_cast<size_t>(words.Count() - offset) * 4;
-    if (!DecodeParticleChannel(kMethodSparseComponentMajor, stream, streamBytes, group.particleCount,
+    PGroup::Bytes elements;
+    const bool fits = StoredBytesFit(kMethodSparseComponentMajor, stream, streamBytes, wordCount * 4);
+    if (fits && !elements.SetSize(wordCount * 4, nullptr, true)) CacheReader::Fail(nullptr);
+    if (!fits || !DecodeParticleChannel(kMethodSparseComponentMajor, stream, streamBytes, group.particleCount,
                                WordsOf(channel), group.DecoderState(channel),
                                reinterpret_cast<uint32_t*>(elements.Data()))) {
         LogPrint("Error decompressing particle channel %d with method %d\n", channel,

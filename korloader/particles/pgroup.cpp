@@ -156,8 +156,10 @@ bool PGroup::decompressChannel(int channel, bool releaseCompressed) noexcept {
     if (record->method > kHighestMethod) return false;
 
     const int64_t elementBytes = static_cast<int64_t>(particleCount) * ElementBytesOf(channel);
-    if (elementBytes > 0 && !record->decoded.SetSize(elementBytes, nullptr, true)) return false;  // zero filled
-    const bool decoded = DecodeParticleChannel(record->method, record->compressed.Data(),
+    const bool fits = StoredBytesFit(record->method, record->compressed.Data(),
+                                     static_cast<size_t>(record->compressed.Count()), elementBytes);
+    if (fits && elementBytes > 0 && !record->decoded.SetSize(elementBytes, nullptr, true)) return false;  // zeros
+    const bool decoded = fits && DecodeParticleChannel(record->method, record->compressed.Data(),
                                                static_cast<size_t>(record->compressed.Count()), particleCount,
                                                WordsOf(channel), decoders_[channel],
                                                reinterpret_cast<uint32_t*>(record->decoded.Data()));

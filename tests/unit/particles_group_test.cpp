@@ -428,3 +428,19 @@ TEST(ParticleConcurrent, ManyThreadsReadOneGroupWhileItDecodes) {
         EXPECT_EQ(failures.load(), 0) << round;
     }
 }
+
+TEST(ParticleGroup, MismatchedStoredBytesAreRefusedBeforeTheElementsAreAllocated) {
+    LogCapture log;
+    PGroup g;
+    g.SetParticleCount(1 << 30);  // 12 GiB of positions, if anything were allocated
+    g.SetCompressedChannel(kPosition, 2, ToBytes(KorTest::ConstantSparseStream(3, 1.0f)));
+    g.SetCompressedChannel(kVelocity, 0, ToBytes(KorTest::EncodePlain(Pattern(3, 1))));
+    ZUtils::FailAllocationAt(INT64_MAX);  // count allocations without failing any
+    EXPECT_FALSE(g.decompressChannel(kPosition, true));
+    EXPECT_FALSE(g.decompressChannel(kVelocity, true));
+    const int64_t allocations = ZUtils::AllocationsCounted();
+    ZUtils::FailAllocationAt(0);
+    EXPECT_LT(allocations, 8);  // log lines only
+    EXPECT_TRUE(log.Logged("Error decompressing particle channel 0 with method 2\n"));
+    EXPECT_TRUE(log.Logged("Error decompressing particle channel 1 with method 0\n"));
+}

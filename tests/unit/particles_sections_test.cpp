@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "frame/byte_source.h"
 #include "frame/import_kor.h"
@@ -442,4 +443,41 @@ TEST(ParticleSection, CodedIdBlocksDecodeTokenByToken) {
     ASSERT_EQ(l.status, 0);
     EXPECT_EQ(ReadAll(l.Group(0), 10), KorTest::Int64Words(ids));
     EXPECT_EQ(l.Group(0).FindParticleByID(1300), 150);
+}
+
+TEST(ParticleSection, FlippedBytesNeverCrashTheReaderOrTheGroups) {
+    const int32_t n = 40;
+    KorTest::CompressedGroup packed{"packed", 0, n, 0, {}};
+    for (int c : {0, 1, 2, 10})
+        packed.channels.push_back({c, static_cast<uint32_t>(c % 5),
+                                   KorTest::EncodeParticleChannel(c % 5, Pattern(static_cast<size_t>(n) * WordsOf(c), c), n, WordsOf(c))});
+    const KorTest::SectionGroup plain = SectionOf("plain", 6, {{0, Pattern(18, 1)}, {4, Pattern(18, 2)}},
+                                                  {KorTest::IdRecord({9, 3, 4, 5, 1, 2}), KorTest::ValueRecord(1)});
+    const KorTest::SectionGroup sparse = SectionOf("sparse", 5, {{0, Pattern(15, 3)}, {3, Pattern(5, 4)}},
+                                                   {KorTest::AttributeRecord(kVelocityFromGrid)});
+    const Bytes valid = WithDirectory({{"packed", n, 0, 0}})
+                            .Chunk(1002, KorTest::CompressedParticlesChunk({packed}))
+                            .Record(7, KorTest::ParticleSection({plain}, false))
+                            .Record(13, KorTest::ParticleSection({sparse}, true))
+                            .Build();
+    std::mt19937 random(12345);
+    LogCapture quiet;
+    for (int round = 0; round < 400; ++round) {
+        Bytes bytes = valid;
+        for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
+            bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1u << (random() % 8));
+        auto frame = std::make_unique<OstrelFrameData>();
+        frame->ResetFrame(0);
+        KorFrame::MemorySource source(bytes.data(), bytes.size());
+        if (ImportKorFrom(*frame, source, "memory.kor") != 0) continue;
+        for (PGroup& g : frame->groups) {
+            for (int c = 0; c < kChannelCount; ++c) {
+                uint32_t element[3];
+                for (int i = 0; i < g.particleCount; ++i)
+                    if (!g.GetParticleChannel(i, c, element)) break;
+            }
+            g.FindParticleByID(3);
+        }
+        quiet.Clear();
+    }
 }
