@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/kor_writer.h"
+
 namespace KorTest {
 
 Words FloatWords(const std::vector<float>& values) {
@@ -171,6 +173,56 @@ Bytes ParticleSection(const std::vector<SectionGroup>& groups, bool compressed) 
         w.Put<int32_t>(0);
     }
     return w.Get();
+}
+
+namespace {
+Words Ramp(size_t n, float step) {
+    std::vector<float> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = step * static_cast<float>(i % 37);
+    return FloatWords(v);
+}
+}  // namespace
+
+Bytes ParticleChunksFrame() {
+    const int32_t n = 45;
+    std::vector<int64_t> ids(n);
+    for (int32_t i = 0; i < n; ++i) ids[i] = (i * 17) % n - 5;
+    CompressedGroup g{"chunks", 0, n, 99, {}};
+    const int channels[] = {0, 1, 2, 3, 4, 10, 13};
+    for (int k = 0; k < 7; ++k) {
+        const int id = channels[k];
+        const int words = id == 2 || id == 3 || id == 13 ? 1 : id == 10 ? 2 : 3;
+        const Words e = id == 10 ? Int64Words(ids) : Ramp(static_cast<size_t>(n) * words, 0.25f);
+        g.channels.push_back({id, static_cast<uint32_t>(k % 5), EncodeParticleChannel(k % 5, e, n, words)});
+    }
+    KorWriter w;
+    w.Grid(2, 2, 2)
+        .Chunk(1000, GroupDirectoryChunk({{"chunks", n, 0x2C1F, 0}}, {0, 0, 0, 9, 9, 9}))
+        .AfterChunk(Int32Bytes(100000))
+        .Chunk(1002, CompressedParticlesChunk({g}));
+    return w.Build();
+}
+
+Bytes ParticleSectionsFrame() {
+    SectionGroup plain;
+    plain.name = "plain";
+    plain.count = 6;
+    plain.channels = {{0, Ramp(18, 0.5f)}, {3, Ramp(6, 1.0f)}, {20, Ramp(6, 2.0f)}};
+    plain.records = {IdRecord({4, 8, 2, 6, 10, 12}), ValueRecord(5)};
+    SectionGroup packed;
+    packed.name = "packed";
+    packed.count = 4;
+    packed.channels = {{0, Ramp(12, 0.75f)}, {4, Ramp(12, 0.1f)}};
+    packed.records = {AttributeRecord(0x30000), IdRecord({1, 2, 3, 4})};
+    std::vector<float> velocity(8, 0.5f);
+    KorWriter w;
+    w.Grid(2, 2, 2)
+        .Channel(4, RawSparseStream(FloatWords(velocity)))
+        .Channel(5, RawSparseStream(FloatWords(velocity)))
+        .Channel(6, RawSparseStream(FloatWords(velocity)))
+        .Record(7, ParticleSection({plain}, false))
+        .Record(13, ParticleSection({plain, packed}, true));
+    return w.Build();
 }
 
 }  // namespace KorTest

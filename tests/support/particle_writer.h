@@ -91,4 +91,10 @@ struct SectionGroup {
 };
 Bytes ParticleSection(const std::vector<SectionGroup>& groups, bool compressed);
 
+// --- Whole sample frames (seeds and tests): a newer frame with a group
+// directory and one channel per method, and an older one with both tagged
+// sections, IDs in and out of order, and a group marked for grid velocity.
+Bytes ParticleChunksFrame();
+Bytes ParticleSectionsFrame();
+
 }  // namespace KorTest

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/kor_writer.h"
+#include "support/particle_writer.h"
 #include "support/sg_encoder.h"
 
 namespace KorTest {
@@ -104,6 +105,8 @@ std::vector<SampleFile> ValidFrames() {
         w.Grid(3, 1, 1).PackedColour(Colour(3, 1, 1)).Mask(0x80040000u).EndTag(14).Record(1, Int32s({0}));
         files.push_back({"backup_end_tag_14.kor", w.Build()});
     }
+    files.push_back({"particle_chunks.kor", ParticleChunksFrame()});
+    files.push_back({"particle_sections.kor", ParticleSectionsFrame()});
     return files;
 }
 
