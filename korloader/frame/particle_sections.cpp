@@ -77,7 +77,8 @@ void CopyPlainChannel(PGroup& group, int channel, const Words& words, int64_t of
 }
 
 // Channel c of a compressed section: an SGCompressor<1> stream at its offset,
-// component-major. A stream that does not decode leaves the channel absent.
+// component-major. It is decoded while loading, so a stream that does not
+// decode (or whose decoding runs out of memory) fails the file.
 void DecodeSparseChannel(PGroup& group, int channel, const Words& words, int64_t offset) {
     const int64_t wordCount = static_cast<int64_t>(group.particleCount) * WordsOf(channel);
     if (wordCount == 0) return;
@@ -87,11 +88,11 @@ void DecodeSparseChannel(PGroup& group, int channel, const Words& words, int64_t
     const bool fits = StoredBytesFit(kMethodSparseComponentMajor, stream, streamBytes, wordCount * 4);
     if (fits && !elements.SetSize(wordCount * 4, nullptr, true)) CacheReader::Fail(nullptr);
     if (!fits || !DecodeParticleChannel(kMethodSparseComponentMajor, stream, streamBytes, group.particleCount,
-                               WordsOf(channel), group.DecoderState(channel),
-                               reinterpret_cast<uint32_t*>(elements.Data()))) {
+                                        WordsOf(channel), group.DecoderState(channel),
+                                        reinterpret_cast<uint32_t*>(elements.Data()))) {
         LogPrint("Error decompressing particle channel %d with method %d\n", channel,
                  static_cast<int>(kMethodSparseComponentMajor));
-        return;
+        CacheReader::Fail(nullptr);
     }
     group.SetDecodedChannel(channel, std::move(elements));
 }
