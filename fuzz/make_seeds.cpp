@@ -6,7 +6,9 @@
 #include <string>
 
 #include "support/entropy_encoder.h"
+#include "support/particle_writer.h"
 #include "support/entropy_encoder.h"
+#include "support/particle_writer.h"
 #include "support/sample_frames.h"
 #include "support/sg_encoder.h"
 #include "support/sg_encoder.h"
@@ -97,6 +99,30 @@ int main(int argc, char** argv) {
     }
     entropySeed("ids_coded", 50, true, KorTest::EncodeEntropyBlock(idWords, KorTest::EntropyForm::Coded));
     entropySeed("ids_direct", 50, true, KorTest::EncodeEntropyBlock(idWords, KorTest::EntropyForm::Direct));
+
+    // Particle channels: method, channel id, 16-bit particle count, a flag byte, stored bytes.
+    const std::filesystem::path particles = out / "fuzz_particle_channel";
+    auto particleSeed = [&](const std::string& name, uint32_t method, int channel, int32_t count,
+                            const KorTest::Bytes& stored) {
+        KorTest::Bytes b = {static_cast<uint8_t>(method), static_cast<uint8_t>(channel), static_cast<uint8_t>(count),
+                            static_cast<uint8_t>(count >> 8), 0};
+        b.insert(b.end(), stored.begin(), stored.end());
+        Write(particles, name, b);
+    };
+    const int32_t n = 37;
+    std::vector<float> xyz;
+    for (int i = 0; i < n * 3; ++i) xyz.push_back(static_cast<float>(i % 11) * 0.5f);
+    std::vector<int64_t> ids;
+    for (int i = 0; i < n; ++i) ids.push_back(i % 5 == 2 ? 1000 - i : 3 * i + (int64_t{1} << 33));
+    for (uint32_t method = 0; method <= 4; ++method) {
+        const std::string m = std::to_string(method);
+        particleSeed("position_m" + m, method, 0, n, KorTest::EncodeParticleChannel(method, KorTest::FloatWords(xyz), n, 3));
+        particleSeed("ids_m" + m, method, 10, n, KorTest::EncodeParticleChannel(method, KorTest::Int64Words(ids), n, 2));
+        particleSeed("size_m" + m, method, 2, n,
+                     KorTest::EncodeParticleChannel(method, KorTest::FloatWords({xyz.begin(), xyz.begin() + n}), n, 1));
+    }
+    particleSeed("no_layout_m4", 4, 7, n, KorTest::EncodeZip(KorTest::Words{}));
+    particleSeed("constant_m2", 2, 20, n, KorTest::ConstantSparseStream(n, 1.5f));
 
     // Text surfaces: selector byte (0 mappings, 1 paths, 2 UTF-8), then text.
     const std::filesystem::path text = out / "fuzz_text";
