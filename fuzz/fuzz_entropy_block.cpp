@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 if (coder.BytesConsumed() > blockSize) __builtin_trap();
             } else if (coder.DecodeAndExpand(out, count, base)) {
-                volatile int32_t sink = 0;
-                for (size_t i = 0; i < count; ++i) sink = sink + out[i];
+                volatile uint32_t sink = 0;
+                for (size_t i = 0; i < count; ++i) sink = sink + static_cast<uint32_t>(out[i]);
                 if (coder.BytesConsumed() > blockSize) __builtin_trap();
             }
         }
