@@ -26,13 +26,20 @@ jobs="${JOBS:-2}"
 triplet=x86_64-w64-mingw32
 packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 cmake ninja-build)
 
-say() { printf '== %s\n' "$*"; }
+say() { printf '== [%3d s] %s\n' "$SECONDS" "$*"; }
 
 if [ "$install_deps" = 1 ]; then
-    say "installing ${packages[*]}"
-    apt_get=(apt-get)
-    [ "$(id -u)" = 0 ] || apt_get=(sudo apt-get)
-    DEBIAN_FRONTEND=noninteractive "${apt_get[@]}" install -y --no-install-recommends "${packages[@]}" >/dev/null
+    to_install=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || to_install+=("$p")
+    done
+    if [ "${#to_install[@]}" -gt 0 ]; then
+        say "installing ${to_install[*]}"
+        sudo=()
+        [ "$(id -u)" = 0 ] || sudo=(sudo)
+        "${sudo[@]}" apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${to_install[@]}"
+    fi
 fi
 
 missing=()
@@ -108,4 +115,6 @@ say "making the Wine prefix"
 
 say "running the tests under Wine"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300
+grep -E '^\[==========\] [0-9]+ tests? from .* ran|^\[  (PASSED|SKIPPED) ' \
+    "$build_dir/Testing/Temporary/LastTest.log" || true
 say "Windows build and tests passed in $((SECONDS - started)) s"
