@@ -1,7 +1,7 @@
 // Windows implementation of the platform layer. Narrow names are UTF-8 and
-// reach the wide-character calls through the conversion rule of util/utf8.h
-// (ZUtils::String::Wide), so that no byte of a name is lost; names coming
-// back from the system are converted the inverse way.
+// reach the wide-character calls through the conversion rule of util/utf8.h,
+// so that no byte of a name is lost; names coming back from the system are
+// converted the inverse way.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -11,11 +11,13 @@
 #include <io.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
-#include "util/kor_string.h"
+#include "util/alloc.h"
 #include "util/utf8.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide names are UTF-16");
@@ -25,18 +27,38 @@ static_assert(alignof(KorPlatform::NativeCriticalSection) >= alignof(CRITICAL_SE
 namespace KorPlatform {
 namespace {
 
-// The UTF-16 form of a narrow name; null when the name is null or empty or
-// the copy cannot be allocated.
+// The UTF-16 form of a narrow name, terminated; null when the name is null
+// or empty, or when a long name's buffer cannot be allocated. Names of common
+// length are converted on the stack, so opening a file makes no allocation
+// that could fail on this system but not on others.
 class WideName {
 public:
-    explicit WideName(const char* utf8) noexcept : narrow_(utf8) {}
-    const wchar_t* get() const noexcept {
-        if (narrow_.Empty()) return nullptr;
-        return reinterpret_cast<const wchar_t*>(narrow_.Wide());
+    explicit WideName(const char* utf8) noexcept {
+        if (utf8 == nullptr || utf8[0] == '\0') return;
+        const size_t bytes = std::strlen(utf8);
+        const size_t units = ZUtils::Utf16UnitsFor(utf8, bytes);
+        char16_t* to = small_;
+        if (units >= kSmallUnits) {
+            if (units > (SIZE_MAX / sizeof(char16_t)) - 1) return;
+            heap_ = static_cast<char16_t*>(ZUtils::AllocBytes((units + 1) * sizeof(char16_t)));
+            if (heap_ == nullptr) return;
+            to = heap_;
+        }
+        ZUtils::ConvertUtf8ToUtf16(utf8, bytes, to);
+        to[units] = 0;
+        wide_ = to;
     }
+    ~WideName() { ZUtils::FreeBytes(heap_); }
+    WideName(const WideName&) = delete;
+    WideName& operator=(const WideName&) = delete;
+
+    const wchar_t* get() const noexcept { return reinterpret_cast<const wchar_t*>(wide_); }
 
 private:
-    ZUtils::String narrow_;
+    static constexpr size_t kSmallUnits = 1024;
+    char16_t small_[kSmallUnits];
+    char16_t* heap_ = nullptr;
+    const char16_t* wide_ = nullptr;
 };
 
 CRITICAL_SECTION* Native(NativeCriticalSection& cs) noexcept { return reinterpret_cast<CRITICAL_SECTION*>(cs.storage); }

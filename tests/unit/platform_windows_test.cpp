@@ -22,6 +22,7 @@
 
 #include "diag/log.h"
 #include "platform/platform.h"
+#include "util/alloc.h"
 
 namespace {
 
@@ -105,6 +106,32 @@ TEST_F(OddNamesTest, FileNamedWithInvalidByteOpensThroughItsUtf8Bytes) {
     EXPECT_FALSE(KorPlatform::FileExists(dropped.c_str()));
     EXPECT_FALSE(KorPlatform::FileExists(replaced.c_str()));
     EXPECT_EQ(KorPlatform::OpenFileForReading(dropped.c_str()), nullptr);
+}
+
+TEST_F(OddNamesTest, NamesOfCommonLengthOpenWithoutAllocating) {
+    // The wide copy of a name is made on the stack unless the name is long,
+    // so opening behaves as on systems that take narrow names directly.
+    WriteWide(root_ / (kOddNameWide + L".kor"), "x");
+    const std::string path = RootUtf8() + "\\" + kOddNameUtf8 + ".kor";
+    ZUtils::FailAllocationAt(1, true);
+    KorPlatform::File* file = KorPlatform::OpenFileForReading(path.c_str());
+    const bool exists = KorPlatform::FileExists(path.c_str());
+    ZUtils::FailAllocationAt(0);
+    EXPECT_TRUE(exists);
+    ASSERT_NE(file, nullptr);
+    KorPlatform::CloseFile(file);
+
+    // A long name takes a heap buffer; when that fails the file simply
+    // cannot be opened.
+    const std::string longPath = RootUtf8() + "\\" + std::string(3000, 'n') + ".kor";
+    EXPECT_EQ(KorPlatform::OpenFileForReading(longPath.c_str()), nullptr);
+    EXPECT_FALSE(KorPlatform::FileExists(longPath.c_str()));
+    ZUtils::FailAllocationAt(1, true);
+    EXPECT_EQ(KorPlatform::OpenFileForReading(longPath.c_str()), nullptr);
+    EXPECT_FALSE(KorPlatform::FileExists(longPath.c_str()));
+    std::vector<std::string> names;
+    EXPECT_FALSE(KorPlatform::ListDirectory((longPath + "\\*").c_str(), [](void*, const char*) {}, &names));
+    ZUtils::FailAllocationAt(0);
 }
 
 TEST_F(OddNamesTest, ForwardSlashesWorkAsSeparators) {
