@@ -8,7 +8,12 @@
 // DebugPrint: straight to the debugger output (cut to 4095 characters).
 #pragma once
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// The formats are checked against the C run-time's printf actually in use
+// (mingw's C99 one, see korloader/CMakeLists.txt), not Microsoft's.
+#include <cstdio>
+#define KOR_PRINTF_FORMAT(a, b) __attribute__((format(__MINGW_PRINTF_FORMAT, a, b)))
+#elif defined(__GNUC__)
 #define KOR_PRINTF_FORMAT(a, b) __attribute__((format(printf, a, b)))
 #else
 #define KOR_PRINTF_FORMAT(a, b)

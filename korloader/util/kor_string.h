@@ -6,6 +6,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#if defined(__MINGW32__)
+#include <cstdio>  // __MINGW_PRINTF_FORMAT
+#endif
 
 namespace ZUtils {
 
@@ -31,7 +34,9 @@ public:
     bool Append(char c) noexcept { return Append(&c, 1); }
     // printf-style append; false when formatting or allocation fails.
     bool AppendFormat(const char* format, ...) noexcept
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
 #endif
         ;

@@ -333,7 +333,7 @@ TEST(ImportFrames, PathsWithBytesThatAreNotUtf8) {
     InFreshProcess([] {
         TempDir dir;
         LoadGoodModules();
-        std::filesystem::create_directories(dir.Path() / "\xff\xfe run");
+        std::filesystem::create_directories(KorTest::NativePath(dir.File("\xff\xfe run")));
         const std::string file = Write(dir, "\xff\xfe run/\xc0\x80" "Cache_0007.vdb", {"density"});
         EXPECT_EQ(GridName(dir.File("\xff\xfe run/\xc0\x80" "Cache_####.vdb"), 0), "density");
         EXPECT_EQ(DefaultMapping(dir.File("\xff\xfe run/\xc0\x80" "Cache_%04d.vdb")), "2,density;");

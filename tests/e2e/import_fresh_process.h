@@ -20,8 +20,11 @@ namespace KorTest {
 
 #if defined(_WIN32)
 constexpr const char* kModuleExtension = ".dll";
+// The system's module search looks through the directories of PATH.
+constexpr const char* kModuleSearchVariable = "PATH";
 #else
 constexpr const char* kModuleExtension = ".so";
+constexpr const char* kModuleSearchVariable = "LD_LIBRARY_PATH";
 #endif
 
 // A directory of test modules built next to the tests: "good", "second"
@@ -37,12 +40,16 @@ public:
         const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-#if !defined(_WIN32)
+#if defined(_WIN32)
+        _putenv_s(name, value.c_str());
+#else
         setenv(name, value.c_str(), 1);
 #endif
     }
     ~ScopedEnvironment() {
-#if !defined(_WIN32)
+#if defined(_WIN32)
+        _putenv_s(name_, hadOld_ ? old_.c_str() : "");  // "" removes it
+#else
         if (hadOld_)
             setenv(name_, old_.c_str(), 1);
         else

@@ -140,17 +140,17 @@ TEST(ImportLoading, ModuleDirectoriesWithBytesThatAreNotUtf8) {
         TempDir dir;
         namespace fs = std::filesystem;
         const std::string odd = dir.File("mod\xff\xc0\x80ules");
-        fs::create_directories(odd);
+        fs::create_directories(KorTest::NativePath(odd));
         for (const char* base : {"vdbplug_test", "f3dplug_test"})
-            fs::copy_file(ModuleFile("second", base), odd + "/" + base + KorTest::kModuleExtension);
+            fs::copy_file(ModuleFile("second", base),
+                          KorTest::NativePath(odd + "/" + base + KorTest::kModuleExtension));
         EXPECT_EQ(initalizeKoraLoader(odd.c_str(), "test", 0), 3);
         EXPECT_EQ(GridName(TagFile(dir, "a.vdb"), 0), "@tag=second");
     });
 }
 
-#if !defined(_WIN32)
 TEST(ImportLoading, WithoutASuffixThePlainNamesComeFromTheSystemSearch) {
-    KorTest::ScopedEnvironment path("LD_LIBRARY_PATH", ModuleSet("plain"));
+    KorTest::ScopedEnvironment path(KorTest::kModuleSearchVariable, ModuleSet("plain"));
     InFreshProcess([] {
         TempDir dir;
         // The directory list is not searched without a suffix.
@@ -166,14 +166,13 @@ TEST(ImportLoading, WithoutASuffixThePlainNamesComeFromTheSystemSearch) {
 }
 
 TEST(ImportLoading, ASuffixWithoutDirectoriesUsesTheSystemSearch) {
-    KorTest::ScopedEnvironment path("LD_LIBRARY_PATH", ModuleSet("second"));
+    KorTest::ScopedEnvironment path(KorTest::kModuleSearchVariable, ModuleSet("second"));
     InFreshProcess([] {
         TempDir dir;
         EXPECT_EQ(initalizeKoraLoader(nullptr, "test", 0), 3);
         EXPECT_EQ(GridName(TagFile(dir, "a.vdb"), 0), "@tag=second");
     });
 }
-#endif
 
 TEST(ImportLoading, HostileDirectoryListsAndSuffixes) {
     InFreshProcess([] {

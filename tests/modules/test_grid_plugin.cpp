@@ -64,7 +64,15 @@ private:
 
 bool ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
     if (path == nullptr) return false;
+#if defined(_WIN32)
+    // Names reach the module as the library's narrow strings; Windows wants
+    // them in UTF-16 by the library's rule, as the library opens its own files.
+    const ZUtils::String name(path);
+    const char16_t* wide = name.Wide();
+    FILE* f = wide != nullptr ? _wfopen(reinterpret_cast<const wchar_t*>(wide), L"rb") : nullptr;
+#else
     FILE* f = std::fopen(path, "rb");
+#endif
     if (f == nullptr) return false;
     uint8_t chunk[4096];
     size_t n;

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "support/native_path.h"
+
 namespace KorTest {
 
 Bytes ZlibCompress(const void* data, size_t size) {
@@ -16,7 +18,7 @@ Bytes ZlibCompress(const void* data, size_t size) {
 }
 
 bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE* f = OpenNarrow(path, "wb");
     if (f == nullptr) return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;

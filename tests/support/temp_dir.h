@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/native_path.h"
+
 namespace KorTest {
 
 class TempDir {
@@ -12,8 +14,9 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return path_; }
-    // Full path of a file in the directory, as a narrow (UTF-8) string.
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    // Full path of a file in the directory, as the narrow (UTF-8) name the
+    // library takes (support/native_path.h).
+    std::string File(const std::string& name) const { return NarrowName(path_ / NativePath(name)); }
 
 private:
     std::filesystem::path path_;

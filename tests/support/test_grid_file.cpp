@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/native_path.h"
+
 namespace KorTest {
 namespace {
 
@@ -31,7 +33,7 @@ bool WriteTestGridFile(const std::string& path, const TestGridFile& file) {
         for (int64_t n = 0; n < cells; ++n)
             Put(out, n < static_cast<int64_t>(grid.values.size()) ? grid.values[static_cast<size_t>(n)] : 0.0f);
     }
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE* f = OpenNarrow(path, "wb");
     if (f == nullptr) return false;
     const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     return std::fclose(f) == 0 && ok;

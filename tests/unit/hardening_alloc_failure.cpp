@@ -5,7 +5,9 @@
 // a later read of the same file with memory gives the whole frame again.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -22,9 +24,26 @@
 #include "support/temp_dir.h"
 #include "util/alloc.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 using KorTest::ItemLog;
 
 namespace {
+
+// Start of the module that holds `site`, or 0.
+uintptr_t ModuleBase(const void* site) {
+#if defined(_WIN32)
+    HMODULE module = nullptr;
+    const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    return GetModuleHandleExW(flags, static_cast<LPCWSTR>(site), &module) ? reinterpret_cast<uintptr_t>(module) : 0;
+#else
+    Dl_info info{};
+    return dladdr(site, &info) ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
+#endif
+}
 
 std::mutex g_sitesMutex;
 std::set<const void*> g_sites;
@@ -117,8 +136,7 @@ TEST_F(AllocationFailure, EveryAllocationOfLoadingAndReadingFailsCleanly) {
     std::printf("[ alloc    ] %lld allocations failed in turn at %zu distinct sites:",
                 static_cast<long long>(allocationsTried), g_sites.size());
     for (const void* site : g_sites) {
-        Dl_info info{};
-        const uintptr_t base = dladdr(site, &info) ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
+        const uintptr_t base = ModuleBase(site);
         std::printf(" %#llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(site) - base - 1));
     }
     std::printf("\n");

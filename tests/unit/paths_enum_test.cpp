@@ -32,7 +32,7 @@ class Enumeration : public ::testing::Test {
 protected:
     std::string Touch(const std::string& name) {
         const std::string path = dir.File(name);
-        std::ofstream(path) << "x";
+        std::ofstream(KorTest::NativePath(path)) << "x";
         return path;
     }
     KorTest::TempDir dir;
@@ -94,7 +94,7 @@ TEST_F(Enumeration, PlaceholdersInDirectoriesAreTakenLiterally) {
 }
 
 TEST_F(Enumeration, NamesThatAreNotUtf8) {
-    std::filesystem::create_directories(dir.Path() / "\xff\xfe");
+    std::filesystem::create_directories(KorTest::NativePath(dir.File("\xff\xfe")));
     const std::string odd = Touch("\xff\xfe/\xc0\x80_0012.vdb");
     Collect c;
     EXPECT_EQ(c.Enumerate(dir.File("\xff\xfe/\xc0\x80_%04d.vdb").c_str(), 1), 1);
