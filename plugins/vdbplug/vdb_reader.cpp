@@ -2,12 +2,13 @@
 // module that includes OpenVDB.
 #include "vdb_reader.h"
 
+#include "vdb_layout.h"
+
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <new>
@@ -24,16 +25,6 @@ using openvdb::math::Transform;
 // Index coordinates beyond this are refused before they reach a Coord, so
 // no conversion from double can overflow.
 constexpr double kCoordLimit = 1073741824.0;  // 2^30
-
-bool CanOpen(const char* path) {
-    std::ifstream probe(path, std::ios::binary);
-    return probe.is_open();
-}
-
-bool IsScalarType(const std::string& valueType) {
-    return valueType == "float" || valueType == "double" || valueType == "half" || valueType == "int32" ||
-           valueType == "int64";
-}
 
 enum class Kind { Unsupported, Float, Double, Vec3S, Vec3D };
 
@@ -349,31 +340,45 @@ int ImportGridsUnsafe(const char* path, const Request* requests, int count, cons
 
 }  // namespace
 
-void InitializeOpenVdb() noexcept {
+bool InitializeOpenVdb() noexcept {
     try {
         openvdb::initialize();
+        return true;
     } catch (...) {
+        return false;
     }
 }
 
 int ListGrids(const char* path, std::vector<GridEntry>& out) noexcept {
     if (path == nullptr || path[0] == '\0') return kNoFile;
     try {
-        InitializeOpenVdb();
-        if (!CanOpen(path)) return kNoFile;
-        openvdb::io::File file(path);
-        file.open(false);
-        const openvdb::GridPtrVecPtr grids = file.readAllGridMetadata();
-        file.close();
+        FileLayout layout;
+        const int rc = ReadLayout(path, layout);
+        if (rc != kOk) return rc;
         std::vector<GridEntry> found;
-        if (grids)
-            for (const openvdb::GridBase::Ptr& grid : *grids) {
-                if (!grid) continue;
+        if (layout.hasGridOffsets) {
+            for (const GridRecord& g : layout.grids) {
                 GridEntry entry;
-                entry.name = grid->getName();
-                entry.notScalar = !IsScalarType(grid->valueType());
+                entry.name = g.name;
+                entry.notScalar = !IsScalarValueType(ValueTypeOf(g.type));
                 found.push_back(std::move(entry));
             }
+        } else {
+            // Descriptors interleaved with the grids: only OpenVDB can walk them.
+            InitializeOpenVdb();
+            openvdb::io::File file(path);
+            file.open(false);
+            const openvdb::GridPtrVecPtr grids = file.readAllGridMetadata();
+            file.close();
+            if (grids)
+                for (const openvdb::GridBase::Ptr& grid : *grids) {
+                    if (!grid) continue;
+                    GridEntry entry;
+                    entry.name = grid->getName();
+                    entry.notScalar = !IsScalarValueType(grid->valueType());
+                    found.push_back(std::move(entry));
+                }
+        }
         out.insert(out.end(), found.begin(), found.end());
         return kOk;
     } catch (const openvdb::Exception&) {
@@ -392,8 +397,11 @@ int ImportGrids(const char* path, const Request* requests, int count, const Chan
         return kBadArguments;
     if (path == nullptr || path[0] == '\0') return kNoFile;
     try {
+        // Nothing reaches OpenVDB unless every grid lies inside the file.
+        FileLayout layout;
+        const int rc = ReadLayout(path, layout);
+        if (rc != kOk) return rc;
         InitializeOpenVdb();
-        if (!CanOpen(path)) return kNoFile;
         return ImportGridsUnsafe(path, requests, count, allocator, out);
     } catch (const openvdb::Exception&) {
         return kDamaged;

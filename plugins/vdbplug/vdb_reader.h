@@ -22,8 +22,9 @@ constexpr int kLastFillableChannel = 30;
 // Largest dense box, in cells. Hosts address cells with 32-bit integers.
 constexpr int64_t kMaxCells = INT32_MAX;
 
-// Registers OpenVDB's grid types; safe to call any number of times.
-void InitializeOpenVdb() noexcept;
+// Registers OpenVDB's grid types; safe to call any number of times. False
+// when OpenVDB failed to initialise.
+bool InitializeOpenVdb() noexcept;
 
 struct GridEntry {
     std::string name;
