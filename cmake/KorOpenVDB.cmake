@@ -3,8 +3,8 @@
 #
 # Debian's FindOpenVDB module insists on the boost_iostreams development
 # files although nothing built here needs them, so the headers and the
-# library are located directly; TBB and Imath (for half) come from their own
-# CMake configurations, and OpenVDB's headers also need Boost's headers.
+# library are located directly, with the headers and libraries that OpenVDB's
+# headers pull in: TBB, Imath (half) and Boost's headers.
 if(TARGET kor::openvdb)
   return()
 endif()
@@ -17,13 +17,19 @@ set(KOR_OPENVDB_FOUND OFF)
 find_path(KOR_OPENVDB_INCLUDE_DIR openvdb/openvdb.h)
 find_library(KOR_OPENVDB_LIBRARY openvdb)
 find_path(KOR_BOOST_INCLUDE_DIR boost/version.hpp)
-find_package(TBB CONFIG QUIET)
-find_package(Imath CONFIG QUIET)
-if(KOR_OPENVDB_INCLUDE_DIR AND KOR_OPENVDB_LIBRARY AND KOR_BOOST_INCLUDE_DIR
-   AND TARGET TBB::tbb AND TARGET Imath::Imath)
-  add_library(kor::openvdb INTERFACE IMPORTED)
-  target_include_directories(kor::openvdb SYSTEM INTERFACE ${KOR_OPENVDB_INCLUDE_DIR} ${KOR_BOOST_INCLUDE_DIR})
-  target_link_libraries(kor::openvdb INTERFACE ${KOR_OPENVDB_LIBRARY} TBB::tbb Imath::Imath Threads::Threads)
+find_path(KOR_TBB_INCLUDE_DIR tbb/task_arena.h)
+find_library(KOR_TBB_LIBRARY tbb)
+find_path(KOR_IMATH_INCLUDE_DIR Imath/half.h)
+find_library(KOR_IMATH_LIBRARY NAMES Imath Imath-3_1)
+if(KOR_OPENVDB_INCLUDE_DIR AND KOR_OPENVDB_LIBRARY AND KOR_BOOST_INCLUDE_DIR AND KOR_TBB_INCLUDE_DIR
+   AND KOR_TBB_LIBRARY AND KOR_IMATH_INCLUDE_DIR AND KOR_IMATH_LIBRARY)
+  # Global, so that the benchmark directory sees it too; plain paths only,
+  # since imported targets of other packages would stay local to this one.
+  add_library(kor::openvdb INTERFACE IMPORTED GLOBAL)
+  target_include_directories(kor::openvdb SYSTEM INTERFACE
+    ${KOR_OPENVDB_INCLUDE_DIR} ${KOR_BOOST_INCLUDE_DIR} ${KOR_TBB_INCLUDE_DIR} ${KOR_IMATH_INCLUDE_DIR})
+  target_link_libraries(kor::openvdb INTERFACE
+    ${KOR_OPENVDB_LIBRARY} ${KOR_TBB_LIBRARY} ${KOR_IMATH_LIBRARY} Threads::Threads)
   set(KOR_OPENVDB_FOUND ON)
   # OpenVDB translation units are slow and memory-hungry: compile them one
   # at a time even in a parallel build (Ninja job pool).

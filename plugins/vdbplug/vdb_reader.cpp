@@ -202,7 +202,9 @@ void ResampleActive(const GridT& grid, const Transform& ref, const CoordBBox& re
 template <class GridT>
 void Densify(const Source& s, const Transform& ref, const Target& t, size_t cells) {
     const GridT& grid = static_cast<const GridT&>(*s.grid);
-    FillBackground(grid, t, cells);
+    // Active voxels all lie inside the box, so as many as the box has cells
+    // cover it completely: no background to write first (the dense case).
+    if (!s.sameTransform || grid.activeVoxelCount() != cells) FillBackground(grid, t, cells);
     if (s.sameTransform)
         CopyActive(grid, t);
     else
