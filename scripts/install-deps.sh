@@ -7,6 +7,7 @@ PACKAGES=(
   zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libhdf5-dev
+  libopenvdb-dev libboost-dev
 )
 
 missing=()

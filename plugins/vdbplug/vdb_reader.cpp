@@ -1,0 +1,418 @@
+// Listing and densifying OpenVDB grids. The only translation unit of the
+// module that includes OpenVDB.
+#include "vdb_reader.h"
+
+#include "vdb_layout.h"
+
+#include <openvdb/io/File.h>
+#include <openvdb/openvdb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace VdbPlug {
+namespace {
+
+using openvdb::Coord;
+using openvdb::CoordBBox;
+using openvdb::Vec3d;
+using openvdb::math::Transform;
+
+// Index coordinates beyond this are refused before they reach a Coord, so
+// no conversion from double can overflow.
+constexpr double kCoordLimit = 1073741824.0;  // 2^30
+
+enum class Kind { Unsupported, Float, Double, Vec3S, Vec3D };
+
+Kind KindOf(const openvdb::GridBase& grid) {
+    // Float grids stored as half come back as FloatGrid.
+    if (grid.isType<openvdb::FloatGrid>()) return Kind::Float;
+    if (grid.isType<openvdb::DoubleGrid>()) return Kind::Double;
+    if (grid.isType<openvdb::Vec3SGrid>()) return Kind::Vec3S;
+    if (grid.isType<openvdb::Vec3DGrid>()) return Kind::Vec3D;
+    return Kind::Unsupported;
+}
+
+int ComponentsOf(Kind kind) { return (kind == Kind::Vec3S || kind == Kind::Vec3D) ? 3 : 1; }
+
+// Component access for scalar and vector values, widened to double.
+inline double Component(float v, int) { return v; }
+inline double Component(double v, int) { return v; }
+inline double Component(const openvdb::Vec3s& v, int c) { return v[c]; }
+inline double Component(const openvdb::Vec3d& v, int c) { return v[c]; }
+
+// One mapped grid, read and ready to densify.
+struct Source {
+    openvdb::GridBase::Ptr grid;
+    Kind kind = Kind::Unsupported;
+    int channel = 0;
+    int components = 1;
+    float scale = 1.0f;
+    bool sameTransform = true;
+    CoordBBox box;  // active voxels in the reference index space (may be empty)
+};
+
+// Destination of one source: the arrays of its components and the box.
+struct Target {
+    float* dst[3] = {};
+    int components = 1;
+    CoordBBox box;
+    int64_t nx = 0, ny = 0;
+    float scale = 1.0f;
+
+    size_t Index(const Coord& c) const {
+        return static_cast<size_t>((c.x() - box.min().x()) +
+                                   nx * ((c.y() - box.min().y()) + ny * int64_t(c.z() - box.min().z())));
+    }
+    template <class V>
+    void Put(size_t index, const V& value) const {
+        for (int k = 0; k < components; ++k) dst[k][index] = static_cast<float>(Component(value, k) * scale);
+    }
+};
+
+// The box of the active voxels of `grid`, mapped into the index space of
+// `ref` when the transforms differ. False when the box lies beyond the
+// coordinates a Coord can hold.
+bool ActiveBoxIn(const openvdb::GridBase& grid, const Transform& ref, bool sameTransform, CoordBBox& out) {
+    out = grid.evalActiveVoxelBoundingBox();
+    if (out.empty() || sameTransform) return true;
+    // The voxels' full extent (centres +- half a voxel), corner by corner.
+    const Vec3d lo = out.min().asVec3d() - Vec3d(0.5), hi = out.max().asVec3d() + Vec3d(0.5);
+    Vec3d mn(std::numeric_limits<double>::max()), mx(-std::numeric_limits<double>::max());
+    for (int corner = 0; corner < 8; ++corner) {
+        const Vec3d p((corner & 1) ? hi.x() : lo.x(), (corner & 2) ? hi.y() : lo.y(), (corner & 4) ? hi.z() : lo.z());
+        const Vec3d r = ref.worldToIndex(grid.transform().indexToWorld(p));
+        for (int k = 0; k < 3; ++k) {
+            if (!std::isfinite(r[k])) return false;
+            mn[k] = std::min(mn[k], r[k]);
+            mx[k] = std::max(mx[k], r[k]);
+        }
+    }
+    for (int k = 0; k < 3; ++k)
+        if (mn[k] < -kCoordLimit || mx[k] > kCoordLimit) return false;
+    // Reference cells whose centres fall inside; the tolerance keeps exact
+    // boundaries from flickering with rounding.
+    constexpr double eps = 1e-6;
+    out = CoordBBox(Coord(int(std::ceil(mn[0] - eps)), int(std::ceil(mn[1] - eps)), int(std::ceil(mn[2] - eps))),
+                    Coord(int(std::floor(mx[0] + eps)), int(std::floor(mx[1] + eps)), int(std::floor(mx[2] + eps))));
+    return true;
+}
+
+template <class GridT>
+void FillBackground(const GridT& grid, const Target& t, size_t cells) {
+    const auto bg = grid.background();
+    for (int k = 0; k < t.components; ++k) {
+        const float v = static_cast<float>(Component(bg, k) * t.scale);
+        std::fill(t.dst[k], t.dst[k] + cells, v);
+    }
+}
+
+// Same index space: active tiles, then active voxels leaf by leaf.
+template <class GridT>
+void CopyActive(const GridT& grid, const Target& t) {
+    using TreeT = typename GridT::TreeType;
+    using LeafT = typename TreeT::LeafNodeType;
+    const TreeT& tree = grid.tree();
+
+    // Tiles live above the leaf level; stop the iterator there so that the
+    // voxels themselves are not visited one by one.
+    typename TreeT::ValueOnCIter tile = tree.cbeginValueOn();
+    tile.setMaxDepth(TreeT::ValueOnCIter::LEAF_DEPTH - 1);
+    for (; tile; ++tile) {
+        CoordBBox tb;
+        tile.getBoundingBox(tb);
+        tb.intersect(t.box);
+        if (tb.empty()) continue;
+        const auto value = *tile;
+        for (int z = tb.min().z(); z <= tb.max().z(); ++z)
+            for (int y = tb.min().y(); y <= tb.max().y(); ++y) {
+                size_t index = t.Index(Coord(tb.min().x(), y, z));
+                for (int x = tb.min().x(); x <= tb.max().x(); ++x) t.Put(index++, value);
+            }
+    }
+
+    constexpr int dim = int(LeafT::DIM);
+    for (auto leaf = tree.cbeginLeaf(); leaf; ++leaf) {
+        const LeafT& node = *leaf;
+        const auto& mask = node.getValueMask();
+        if (mask.isOff()) continue;
+        const Coord origin = node.origin();
+        const bool inside = t.box.isInside(CoordBBox::createCube(origin, dim));
+        if (mask.isOn() && inside) {
+            // Fully active leaf: gather its z-fastest buffer into x-fastest rows.
+            const auto* data = node.buffer().data();
+            for (int z = 0; z < dim; ++z)
+                for (int y = 0; y < dim; ++y) {
+                    size_t index = t.Index(origin.offsetBy(0, y, z));
+                    for (int x = 0; x < dim; ++x) t.Put(index++, data[(x * dim + y) * dim + z]);
+                }
+            continue;
+        }
+        for (auto v = node.cbeginValueOn(); v; ++v) {
+            const Coord c = v.getCoord();
+            if (inside || t.box.isInside(c)) t.Put(t.Index(c), *v);
+        }
+    }
+}
+
+// Different index space: each reference cell in the grid's reach samples the
+// grid trilinearly at its world position; inactive voxels count as the
+// background, so cells far from active voxels keep the background exactly.
+template <class GridT>
+void ResampleActive(const GridT& grid, const Transform& ref, const CoordBBox& reach, const Target& t) {
+    using ValueT = typename GridT::ValueType;
+    CoordBBox region = reach;
+    region.intersect(t.box);
+    if (region.empty()) return;
+    auto acc = grid.getConstAccessor();
+    const ValueT bg = grid.background();
+    const Transform& own = grid.transform();
+    for (int z = region.min().z(); z <= region.max().z(); ++z)
+        for (int y = region.min().y(); y <= region.max().y(); ++y)
+            for (int x = region.min().x(); x <= region.max().x(); ++x) {
+                const Vec3d p = own.worldToIndex(ref.indexToWorld(Vec3d(x, y, z)));
+                if (!(std::abs(p[0]) < kCoordLimit && std::abs(p[1]) < kCoordLimit && std::abs(p[2]) < kCoordLimit))
+                    continue;
+                const Coord base(int(std::floor(p[0])), int(std::floor(p[1])), int(std::floor(p[2])));
+                const Vec3d f = p - base.asVec3d();
+                double sum[3] = {0, 0, 0};
+                bool any = false;
+                for (int corner = 0; corner < 8; ++corner) {
+                    const int dx = corner & 1, dy = (corner >> 1) & 1, dz = (corner >> 2) & 1;
+                    const double w =
+                        (dx ? f[0] : 1 - f[0]) * (dy ? f[1] : 1 - f[1]) * (dz ? f[2] : 1 - f[2]);
+                    ValueT v;
+                    if (acc.probeValue(base.offsetBy(dx, dy, dz), v) && w > 0) {
+                        any = true;
+                    } else {
+                        v = bg;
+                    }
+                    for (int k = 0; k < t.components; ++k) sum[k] += w * Component(v, k);
+                }
+                if (!any) continue;  // the background is already there
+                const size_t index = t.Index(Coord(x, y, z));
+                for (int k = 0; k < t.components; ++k) t.dst[k][index] = static_cast<float>(sum[k] * t.scale);
+            }
+}
+
+template <class GridT>
+void Densify(const Source& s, const Transform& ref, const Target& t, size_t cells) {
+    const GridT& grid = static_cast<const GridT&>(*s.grid);
+    // Active voxels all lie inside the box, so as many as the box has cells
+    // cover it completely: no background to write first (the dense case).
+    if (!s.sameTransform || grid.activeVoxelCount() != cells) FillBackground(grid, t, cells);
+    if (s.sameTransform)
+        CopyActive(grid, t);
+    else
+        ResampleActive(grid, ref, s.box, t);
+}
+
+void DensifySource(const Source& s, const Transform& ref, const Target& t, size_t cells) {
+    switch (s.kind) {
+    case Kind::Float: Densify<openvdb::FloatGrid>(s, ref, t, cells); break;
+    case Kind::Double: Densify<openvdb::DoubleGrid>(s, ref, t, cells); break;
+    case Kind::Vec3S: Densify<openvdb::Vec3SGrid>(s, ref, t, cells); break;
+    case Kind::Vec3D: Densify<openvdb::Vec3DGrid>(s, ref, t, cells); break;
+    case Kind::Unsupported: break;
+    }
+}
+
+// Releases the arrays of a failed import.
+struct ArrayGuard {
+    const ChannelAllocator& allocator;
+    float* arrays[kChannels] = {};
+    ~ArrayGuard() {
+        for (float*& a : arrays)
+            if (a) allocator.release(a);
+    }
+};
+
+// True when the request may fill its channels (in range, not packed colour,
+// not taken by an earlier request).
+bool ChannelsFree(int channel, int components, uint32_t taken) {
+    if (channel < 0 || channel + components - 1 > kLastFillableChannel) return false;
+    if (components == 3 && channel != 4 && channel != 7) return false;
+    for (int k = 0; k < components; ++k) {
+        if (channel + k == kPackedColourChannel) return false;
+        if (taken & (1u << (channel + k))) return false;
+    }
+    return true;
+}
+
+int ImportGridsUnsafe(const char* path, const Request* requests, int count, const ChannelAllocator& allocator,
+                      DenseFrame& out) {
+    openvdb::io::File file(path);
+    try {
+        file.open(false);
+    } catch (const openvdb::Exception&) {
+        return kDamaged;
+    }
+
+    // Read each mapped grid once, in mapping order.
+    std::vector<std::pair<std::string, openvdb::GridBase::Ptr>> read;
+    std::vector<Source> sources;
+    uint32_t taken = 0;
+    for (int i = 0; i < count; ++i) {
+        const Request& r = requests[i];
+        if (r.name == nullptr || !file.hasGrid(r.name)) continue;
+        openvdb::GridBase::Ptr grid;
+        for (const auto& entry : read)
+            if (entry.first == r.name) grid = entry.second;
+        if (!grid) {
+            grid = file.readGrid(r.name);
+            if (!grid) continue;
+            read.emplace_back(r.name, grid);
+        }
+        const Kind kind = KindOf(*grid);
+        if (kind == Kind::Unsupported) continue;
+        const int components = ComponentsOf(kind);
+        if (!ChannelsFree(r.channel, components, taken)) continue;
+        for (int k = 0; k < components; ++k) taken |= 1u << (r.channel + k);
+        Source s;
+        s.grid = grid;
+        s.kind = kind;
+        s.channel = r.channel;
+        s.components = components;
+        s.scale = r.scale;
+        sources.push_back(std::move(s));
+    }
+    file.close();
+    if (sources.empty()) return kNoGrid;
+
+    const Transform& ref = sources.front().grid->transform();
+    if (!ref.isLinear()) return kNonLinear;
+
+    // The union of the active boxes in the reference index space.
+    CoordBBox box;
+    for (Source& s : sources) {
+        s.sameTransform = (s.grid->transform() == ref);
+        if (!ActiveBoxIn(*s.grid, ref, s.sameTransform, s.box)) return kTooLarge;
+        if (!s.box.empty()) box.expand(s.box);
+    }
+    if (box.empty()) box = CoordBBox(Coord(0), Coord(0));
+    const int64_t nx = int64_t(box.max().x()) - box.min().x() + 1;
+    const int64_t ny = int64_t(box.max().y()) - box.min().y() + 1;
+    const int64_t nz = int64_t(box.max().z()) - box.min().z() + 1;
+    // Each factor is below 2^32, so the first product cannot overflow.
+    if (nx > kMaxCells || ny > kMaxCells || nz > kMaxCells || nx * ny > kMaxCells || nx * ny * nz > kMaxCells)
+        return kTooLarge;
+    const size_t cells = static_cast<size_t>(nx * ny * nz);
+
+    ArrayGuard guard{allocator};
+    for (int c = 0; c < kChannels; ++c)
+        if (taken & (1u << c)) {
+            guard.arrays[c] = allocator.allocate(cells);
+            if (guard.arrays[c] == nullptr) return kTooLarge;
+        }
+
+    for (const Source& s : sources) {
+        Target t;
+        t.components = s.components;
+        for (int k = 0; k < s.components; ++k) t.dst[k] = guard.arrays[s.channel + k];
+        t.box = box;
+        t.nx = nx;
+        t.ny = ny;
+        t.scale = s.scale;
+        DensifySource(s, ref, t, cells);
+    }
+
+    // Cell (0,0,0) is the box's first voxel; its centre is the offset.
+    const Vec3d origin = ref.indexToWorld(box.min().asVec3d());
+    const Vec3d axes[3] = {ref.indexToWorld(box.min().asVec3d() + Vec3d(1, 0, 0)) - origin,
+                           ref.indexToWorld(box.min().asVec3d() + Vec3d(0, 1, 0)) - origin,
+                           ref.indexToWorld(box.min().asVec3d() + Vec3d(0, 0, 1)) - origin};
+    for (int a = 0; a < 3; ++a)
+        for (int k = 0; k < 3; ++k) out.transform[a * 3 + k] = static_cast<float>(axes[a][k]);
+    for (int k = 0; k < 3; ++k) out.transform[9 + k] = static_cast<float>(origin[k]);
+    out.nx = static_cast<int32_t>(nx);
+    out.ny = static_cast<int32_t>(ny);
+    out.nz = static_cast<int32_t>(nz);
+    out.channelMask |= taken;
+    for (int c = 0; c < kChannels; ++c)
+        if (guard.arrays[c]) {
+            out.channels[c] = guard.arrays[c];
+            guard.arrays[c] = nullptr;
+        }
+    return kOk;
+}
+
+}  // namespace
+
+bool InitializeOpenVdb() noexcept {
+    try {
+        openvdb::initialize();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+int ListGrids(const char* path, std::vector<GridEntry>& out) noexcept {
+    if (path == nullptr || path[0] == '\0') return kNoFile;
+    try {
+        FileLayout layout;
+        const int rc = ReadLayout(path, layout);
+        if (rc != kOk) return rc;
+        std::vector<GridEntry> found;
+        if (layout.hasGridOffsets) {
+            for (const GridRecord& g : layout.grids) {
+                GridEntry entry;
+                entry.name = g.name;
+                entry.notScalar = !IsScalarValueType(ValueTypeOf(g.type));
+                found.push_back(std::move(entry));
+            }
+        } else {
+            // Descriptors interleaved with the grids: only OpenVDB can walk them.
+            InitializeOpenVdb();
+            openvdb::io::File file(path);
+            file.open(false);
+            const openvdb::GridPtrVecPtr grids = file.readAllGridMetadata();
+            file.close();
+            if (grids)
+                for (const openvdb::GridBase::Ptr& grid : *grids) {
+                    if (!grid) continue;
+                    GridEntry entry;
+                    entry.name = grid->getName();
+                    entry.notScalar = !IsScalarValueType(grid->valueType());
+                    found.push_back(std::move(entry));
+                }
+        }
+        out.insert(out.end(), found.begin(), found.end());
+        return kOk;
+    } catch (const openvdb::Exception&) {
+        return kDamaged;
+    } catch (const std::bad_alloc&) {
+        return kDamaged;
+    } catch (...) {
+        return kInternal;
+    }
+}
+
+int ImportGrids(const char* path, const Request* requests, int count, const ChannelAllocator& allocator,
+                DenseFrame& out) noexcept {
+    if (count < 0 || (count > 0 && requests == nullptr) || allocator.allocate == nullptr ||
+        allocator.release == nullptr)
+        return kBadArguments;
+    if (path == nullptr || path[0] == '\0') return kNoFile;
+    try {
+        // Nothing reaches OpenVDB unless every grid lies inside the file.
+        FileLayout layout;
+        const int rc = ReadLayout(path, layout);
+        if (rc != kOk) return rc;
+        InitializeOpenVdb();
+        return ImportGridsUnsafe(path, requests, count, allocator, out);
+    } catch (const openvdb::Exception&) {
+        return kDamaged;
+    } catch (const std::bad_alloc&) {
+        // A damaged size field in the file asks OpenVDB for absurd memory.
+        return kDamaged;
+    } catch (...) {
+        return kInternal;
+    }
+}
+
+}  // namespace VdbPlug
