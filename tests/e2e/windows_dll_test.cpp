@@ -13,6 +13,9 @@
 #include <string>
 
 #include "korloader/korloader.h"
+#include "support/byte_writer.h"
+#include "support/kor_writer.h"
+#include "support/native_path.h"
 
 namespace {
 
@@ -101,6 +104,17 @@ TEST_F(LoadedCopy, AnswersThroughDecoratedNamesAndUnloads) {
     EXPECT_EQ(open(nullptr), nullptr);
     EXPECT_EQ(open(""), nullptr);
     release(nullptr);
+
+    // A frame the host never gives back, in a file whose name holds the odd
+    // characters: freeing the library reports and destroys it.
+    const std::string file = KorTest::NarrowName(dir_ / L"kept_\u00E9\xDBC0\xDCFF_0003.kor");
+    ASSERT_TRUE(KorTest::WriteFileBytes(file, KorTest::KorWriter().Grid(2, 2, 2).FrameNumber(3).Build()));
+    IKor* kept = open(file.c_str());
+    ASSERT_NE(kept, nullptr);
+    int dims[3] = {0, 0, 0};
+    kept->GetGridDim(dims);
+    EXPECT_EQ(dims[0], 2);
+    EXPECT_EQ(open(file.c_str()), kept);  // shared, now two references
 
     ASSERT_TRUE(FreeLibrary(module_));
     module_ = nullptr;
