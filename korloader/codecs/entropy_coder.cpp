@@ -1,5 +1,6 @@
 #include "codecs/entropy_coder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "codecs/buffers.h"
@@ -263,23 +264,46 @@ uint32_t EntropyCoder::ReadSymbolSlow(BitReader& in, const Node* tree, const Tab
     return static_cast<uint32_t>(tree[node].value);
 }
 
+// The next token of the block from the bits buffered in `in` (at least one
+// code's worth unless the code is longer than the table, whose walk refills
+// by itself). `slow` reports that walk: it may have used up the buffer.
+// The fields come in a local copy: the output may alias anything, and
+// members would be reloaded after every store.
+template <bool Direct>
+inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept {
+    if (Direct) {
+        const uint32_t token = static_cast<uint32_t>(in.bits & codes.mask) + codes.offset;
+        in.Consume(codes.width);
+        return token;
+    }
+    const TableEntry& entry = codes.table[in.bits & codes.mask];
+    if (entry.isToken) [[likely]] {
+        in.Consume(entry.length);
+        return static_cast<uint32_t>(entry.value);
+    }
+    slow = true;
+    // A copy, so that `in` itself never escapes and stays in registers.
+    BitReader walk = in;
+    const uint32_t token = ReadSymbolSlow(walk, codes.tree, entry) + codes.offset;
+    in = walk;
+    return token;
+}
+
+EntropyCoder::Codes EntropyCoder::CurrentCodes() const noexcept {
+    Codes codes;
+    codes.table = table_;
+    codes.tree = tree_;
+    codes.offset = static_cast<uint32_t>(offset_);
+    codes.width = direct_ ? static_cast<unsigned>(count_) : tableBits_;
+    codes.mask = LowMask(codes.width);
+    return codes;
+}
+
 bool EntropyCoder::DecodeTokenChecked(int32_t& token) noexcept {
     in_.Refill();
-    uint32_t value;
-    if (direct_) {
-        const unsigned width = static_cast<unsigned>(count_);
-        value = static_cast<uint32_t>(in_.bits & LowMask(width)) + static_cast<uint32_t>(offset_);
-        in_.Consume(width);
-    } else {
-        const TableEntry& entry = table_[in_.bits & LowMask(tableBits_)];
-        if (entry.isToken) {
-            value = static_cast<uint32_t>(entry.value);
-            in_.Consume(entry.length);
-        } else {
-            value = ReadSymbolSlow(in_, tree_, entry) + static_cast<uint32_t>(offset_);
-        }
-    }
-    token = static_cast<int32_t>(value);
+    bool slow = false;
+    const Codes codes = CurrentCodes();
+    token = static_cast<int32_t>(direct_ ? NextToken<true>(in_, codes, slow) : NextToken<false>(in_, codes, slow));
     return !in_.PastEnd();
 }
 
@@ -292,90 +316,145 @@ int32_t EntropyCoder::DecodeOne() noexcept {
     return token;
 }
 
-// Writes `copies` copies of value at to (room values are writable there).
-// Most runs are short: with room, 16 copies are stored unconditionally in
-// four 16-byte stores (the surplus is overwritten by what follows), so a
-// run costs no loop and no branch on its length.
-inline void FillRun(AliasedInt32* to, size_t copies, size_t room, int32_t value) noexcept {
-    using Quad = int32_t __attribute__((vector_size(16)));
-    const Quad quad = {value, value, value, value};
-    if (room >= 16) {
-        std::memcpy(to, &quad, 16);
-        std::memcpy(to + 4, &quad, 16);
-        std::memcpy(to + 8, &quad, 16);
-        std::memcpy(to + 12, &quad, 16);
-        if (copies <= 16) return;
-        size_t c = 16;
-        for (; c + 4 <= copies; c += 4) std::memcpy(to + c, &quad, 16);
-        for (; c < copies; ++c) to[c] = value;
-        return;
-    }
-    for (size_t c = 0; c < copies; ++c) to[c] = value;
+namespace {
+
+using Quad = int32_t __attribute__((vector_size(16)));
+
+inline void StoreQuad(AliasedInt32* to, Quad quad) noexcept { std::memcpy(to, &quad, 16); }
+
+// Writes `copies` copies of value at to.
+inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept {
+    const auto v = static_cast<int32_t>(value);
+    const Quad quad = {v, v, v, v};
+    size_t c = 0;
+    for (; c + 4 <= copies; c += 4) StoreQuad(to + c, quad);
+    for (; c < copies; ++c) to[c] = v;
 }
 
-// The hot loop: one refill (56+ bits) per token, a table look-up or a field
-// read, and runs written as plain fills. The end of the input is only
-// noticed through the zero bits fed past it (PastEnd), a rarely taken branch.
+}  // namespace
+
+// The hot loop. Tokens are read in groups from one refill of the bit buffer
+// (56+ bits hold four codes of the look-up table or four fields of up to 14
+// bits), so the refill's load is off the path from one code to the next.
+// While 8 values of room remain, a token is stored without a branch on its
+// kind: a value, or a run of up to 8 copies of the previous one, goes out as
+// two quads of the same number; the surplus is overwritten by what follows.
+// Longer runs (rare in smoke) take a loop. The end of the input is only
+// noticed through the zero bits fed past it (PastEnd), once per group: a
+// group that ran past the end fails the block, whatever it wrote.
 template <bool Direct>
-bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) noexcept {
-    const uint32_t offset = static_cast<uint32_t>(offset_);
-    const unsigned width = static_cast<unsigned>(count_);
-    const uint64_t fieldMask = LowMask(width);
-    const uint64_t tableMask = LowMask(tableBits_);
-    const TableEntry* const table = table_;
-    const Node* const tree = tree_;
+bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
+    size_t i = 0;
+    if (pendingRun_ != 0) {
+        const size_t copies = pendingRun_ < count ? static_cast<size_t>(pendingRun_) : count;
+        FillValue(out, copies, last_);
+        i = copies;
+        pendingRun_ -= copies;
+    }
+    if (!haveLast_ && i < count) {
+        // The block's first token must be a value: a run has nothing to repeat.
+        int32_t token = 0;
+        if (!DecodeTokenChecked(token) || token < 0) return false;
+        last_ = static_cast<uint32_t>(token) + base_;
+        out[i++] = static_cast<int32_t>(last_);
+        haveLast_ = true;
+    }
+
+    constexpr size_t kSpan = 8;
+    const Codes codes = CurrentCodes();
+    const unsigned group = codes.width == 0 ? 4 : std::clamp(56u / codes.width, 1u, 4u);
+    const uint32_t base = base_;
+    uint32_t last = last_;
+    uint64_t pending = pendingRun_;  // what the flush above left, if the piece is full
     BitReader in = in_;
     bool ok = true;
-    size_t i = 0;
-    while (i < count) {
+    while (count - i >= kSpan) {
         in.Refill();
-        uint32_t token;
-        if (Direct) {
-            token = static_cast<uint32_t>(in.bits & fieldMask) + offset;
-            in.Consume(width);
-        } else {
-            const TableEntry& entry = table[in.bits & tableMask];
-            if (entry.isToken) [[likely]] {
-                token = static_cast<uint32_t>(entry.value);
-                in.Consume(entry.length);
+        for (unsigned r = 0; r < group; ++r) {
+            bool slow = false;
+            const uint32_t token = NextToken<Direct>(in, codes, slow);
+            // Masks rather than conditions: compilers turn a condition on
+            // the token's sign into a branch, which mispredicts on every
+            // other run.
+            const auto signed64 = static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
+            const uint64_t runMask = static_cast<uint64_t>(static_cast<int64_t>(signed64) >> 63);
+            const uint32_t value = (last & static_cast<uint32_t>(runMask)) | ((token + base) & ~static_cast<uint32_t>(runMask));
+            const uint64_t copies = ((uint64_t(0) - signed64) & runMask) | (~runMask & 1);
+            const auto v = static_cast<int32_t>(value);
+            const Quad quad = {v, v, v, v};
+            StoreQuad(out + i, quad);
+            StoreQuad(out + i + 4, quad);
+            last = value;
+            if (copies > kSpan) [[unlikely]] {
+                const size_t room = count - i;
+                const size_t fill = copies < room ? static_cast<size_t>(copies) : room;
+                FillValue(out + i + kSpan, fill - kSpan, value);
+                i += fill;
+                pending = copies - fill;
             } else {
-                // A copy, so that `in` itself never escapes and stays in registers.
-                BitReader slow = in;
-                token = ReadSymbolSlow(slow, tree, entry) + offset;
-                in = slow;
+                i += static_cast<size_t>(copies);
             }
+            if (slow || count - i < kSpan) break;
         }
         if (in.PastEnd()) [[unlikely]] {
             ok = false;
             break;
         }
-        if (static_cast<int32_t>(token) >= 0) {
-            out[i++] = static_cast<int32_t>(token + base);
-            continue;
-        }
-        // Run marker: -token more copies of the previous value.
-        if (i == 0) {
+    }
+    // The last few values, one token at a time with exact fills.
+    while (ok && i < count) {
+        in.Refill();
+        bool slow = false;
+        const uint32_t token = NextToken<Direct>(in, codes, slow);
+        if (in.PastEnd()) {
             ok = false;
             break;
         }
-        const uint64_t run = uint64_t(0) - static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(token)));
-        const size_t room = count - i;
-        const size_t copies = run < room ? static_cast<size_t>(run) : room;
-        FillRun(out + i, copies, count - i, out[i - 1]);
-        i += copies;
-        if (run > room) {
-            LogPrint("DecodeAndExpand - constant sequence longer than expected\n");
-            break;
+        if (static_cast<int32_t>(token) >= 0) {
+            last = token + base;
+            out[i++] = static_cast<int32_t>(last);
+            continue;
         }
+        const uint64_t copies = uint64_t(0) - static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
+        const size_t room = count - i;
+        const size_t fill = copies < room ? static_cast<size_t>(copies) : room;
+        FillValue(out + i, fill, last);
+        i += fill;
+        pending = copies - fill;
     }
     in_ = in;
+    pendingRun_ = pending;
+    last_ = last;
     return ok;
 }
 
+bool EntropyCoder::BeginExpand(size_t total, int32_t base) noexcept {
+    if (!ready_ || failed_) return false;
+    expandLeft_ = total;
+    pendingRun_ = 0;
+    haveLast_ = false;
+    base_ = static_cast<uint32_t>(base);
+    return true;
+}
+
+bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count) noexcept {
+    if (!ready_ || failed_ || count > expandLeft_ || (out == nullptr && count != 0)) return false;
+    if (count == 0) return true;
+    const bool ok = direct_ ? ExpandLoop<true>(out, count) : ExpandLoop<false>(out, count);
+    if (!ok) {
+        failed_ = true;
+        return false;
+    }
+    expandLeft_ -= count;
+    if (expandLeft_ == 0 && pendingRun_ != 0) {
+        // The run reaches past the values asked for: the output is full.
+        LogPrint("DecodeAndExpand - constant sequence longer than expected\n");
+        pendingRun_ = 0;
+    }
+    return true;
+}
+
 bool EntropyCoder::DecodeAndExpand(AliasedInt32* out, size_t count, int32_t base) noexcept {
-    if (!ready_ || failed_ || (out == nullptr && count != 0)) return false;
-    const bool ok = direct_ ? ExpandLoop<true>(out, count, static_cast<uint32_t>(base))
-                            : ExpandLoop<false>(out, count, static_cast<uint32_t>(base));
-    if (!ok) failed_ = true;
-    return ok;
+    if (out == nullptr && count != 0) return false;
+    return BeginExpand(count, base) && ExpandNext(out, count);
 }

@@ -39,6 +39,13 @@ public:
     // the first token is a run marker.
     bool DecodeAndExpand(AliasedInt32* out, size_t count, int32_t base) noexcept;
 
+    // The same expansion in pieces, for a caller that consumes the values a
+    // few rows at a time: BeginExpand(total, base), then ExpandNext calls
+    // whose counts add up to total. A run may cross from one piece into the
+    // next; only one reaching past the total is cut and logged.
+    bool BeginExpand(size_t total, int32_t base) noexcept;
+    bool ExpandNext(AliasedInt32* out, size_t count) noexcept;
+
     // One token (symbol + M), without run expansion or base. After a failure
     // (no block, input exhausted) it returns 0 and Failed() turns true.
     int32_t DecodeOne() noexcept;
@@ -102,9 +109,20 @@ private:
     bool BuildTree(int64_t totalWeight) noexcept;
     void BuildTable() noexcept;
     static uint32_t ReadSymbolSlow(BitReader& in, const Node* tree, const TableEntry& entry) noexcept;
+    // What decoding a token needs, copied out of the object for the hot loop.
+    struct Codes {
+        const TableEntry* table;
+        const Node* tree;
+        uint64_t mask;   // low `width` bits
+        unsigned width;  // direct form: the field width; coded form: the table's bits
+        uint32_t offset;
+    };
+    Codes CurrentCodes() const noexcept;
+    template <bool Direct>
+    static inline uint32_t NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
     template <bool Direct>
-    bool ExpandLoop(AliasedInt32* out, size_t count, uint32_t base) noexcept;
+    bool ExpandLoop(AliasedInt32* out, size_t count) noexcept;
 
     // Block fields.
     int32_t count_ = 0;   // coded form: table entries n; direct form: width W
@@ -116,6 +134,13 @@ private:
     bool ready_ = false;
     bool direct_ = false;
     bool failed_ = false;
+
+    // Expansion state between pieces.
+    size_t expandLeft_ = 0;     // values still to be asked for
+    uint64_t pendingRun_ = 0;   // copies of last_ that a run still owes
+    uint32_t last_ = 0;         // the last value written
+    bool haveLast_ = false;     // false until the first value: a run cannot come first
+    uint32_t base_ = 0;
 
     BitReader in_;
 };

@@ -165,6 +165,57 @@ TEST(EntropyCoderRoundTrip, RandomTokenStreamsInBothForms) {
     }
 }
 
+// Runs of every length, with codes longer than the look-up table mixed in,
+// expanded at once and in pieces of every size: a run may cross any number
+// of pieces, and only one reaching past the total is logged.
+TEST(EntropyCoderRoundTrip, RunsOfAnyLengthInPiecesOfAnySize) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 30; ++trial) {
+        std::vector<int32_t> tokens = {static_cast<int32_t>(rng() % 50)};
+        for (int i = 0; i < 2000; ++i) {
+            const unsigned kind = rng() % 10;
+            if (kind < 3)
+                tokens.push_back(-static_cast<int32_t>(1 + rng() % 40));
+            else if (kind == 3 && rng() % 8 == 0)
+                tokens.push_back(-static_cast<int32_t>(1 + rng() % 5000));
+            else if (kind == 4)
+                tokens.push_back(static_cast<int32_t>(std::geometric_distribution<int>(0.02)(rng)));
+            else
+                tokens.push_back(static_cast<int32_t>(rng() % 6));
+        }
+        // Every third block ends in a run longer than the values asked for.
+        const bool longLast = trial % 3 == 0;
+        if (longLast) tokens.back() = -100000;
+        const size_t all = Expand(tokens, SIZE_MAX, 0).size();
+        const size_t total = longLast ? all - 1 - rng() % 5000 : all;
+        const int32_t base = static_cast<int32_t>(rng() % 1000) - 500;
+        const std::vector<int32_t> expected = Expand(tokens, total, base);
+        for (EntropyForm form : {EntropyForm::Direct, EntropyForm::Coded}) {
+            const std::vector<uint8_t> block = EncodeEntropyBlock(tokens, form);
+            LogCapture capture;
+            bool ok = false;
+            ASSERT_EQ(Decode(block, total, base, &ok), expected) << trial;
+            ASSERT_TRUE(ok);
+            for (size_t maxPiece : {size_t(1), size_t(7), size_t(64), size_t(4096)}) {
+                EntropyCoder coder;
+                ASSERT_TRUE(coder.InitDecoder(block.data(), block.size()));
+                ASSERT_TRUE(coder.BeginExpand(total, base));
+                std::vector<int32_t> out(total + 16, 0x5A5A5A5A);
+                for (size_t at = 0; at < total;) {
+                    const size_t piece = std::min<size_t>(total - at, 1 + rng() % maxPiece);
+                    ASSERT_TRUE(coder.ExpandNext(out.data() + at, piece)) << trial << " at " << at;
+                    at += piece;
+                }
+                EXPECT_FALSE(coder.ExpandNext(out.data(), 1));  // nothing is left to ask for
+                for (size_t i = total; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5A5A5A5A);
+                out.resize(total);
+                ASSERT_EQ(out, expected) << trial << " pieces up to " << maxPiece;
+            }
+            EXPECT_EQ(capture.Log().size(), longLast ? 5u : 0u);
+        }
+    }
+}
+
 TEST(EntropyCoderRoundTrip, CodesLongerThanTheLookUpTable) {
     // Doubling counts make one code per depth: lengths up to 24 bits.
     std::vector<int32_t> tokens;
