@@ -233,7 +233,7 @@ void EntropyCoder::BuildTable() noexcept {
         const Visit v = stack[--top];
         const Node& node = tree_[v.node];
         if (node.child0 == 0 || v.depth == tableBits_) {
-            TableEntry entry;
+            TableEntry entry{};
             entry.length = static_cast<uint8_t>(v.depth);
             entry.isToken = node.child0 == 0;
             entry.value = entry.isToken ? static_cast<int32_t>(static_cast<uint32_t>(node.value) +
@@ -245,6 +245,21 @@ void EntropyCoder::BuildTable() noexcept {
         }
         stack[top++] = Visit{node.child1, v.depth + 1, v.code | (uint32_t(1) << v.depth)};
         stack[top++] = Visit{node.child0, v.depth + 1, v.code};
+    }
+
+    // Pairs: after a first code of length L, the entry at index >> L holds
+    // the next code, which counts when all of it lies within the index's
+    // bits. Only the pair fields change, so the table is read as it fills.
+    for (uint32_t index = 0; index < (uint32_t(1) << tableBits_); ++index) {
+        TableEntry& first = table_[index];
+        first.pairLength = first.length;
+        if (!first.isToken) continue;
+        const TableEntry& next = table_[index >> first.length];
+        if (next.isToken && first.length + next.length <= tableBits_) {
+            first.second = next.value;
+            first.pairLength = static_cast<uint8_t>(first.length + next.length);
+            first.pair = 1;
+        }
     }
 }
 
@@ -331,78 +346,133 @@ inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept 
     for (; c < copies; ++c) to[c] = v;
 }
 
+// Where the expansion stands: the next value's index, the last value, and
+// the copies a run still owes when the output filled up.
+struct Expansion {
+    AliasedInt32* out;
+    size_t count;
+    size_t i;
+    uint32_t last;
+    uint32_t base;
+    uint64_t pending;
+
+    // One token with exact bounds.
+    void Exact(uint32_t token) noexcept {
+        if (static_cast<int32_t>(token) >= 0) {
+            last = token + base;
+            out[i++] = static_cast<int32_t>(last);
+            return;
+        }
+        const uint64_t copies = uint64_t(0) - static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
+        Run(copies, 0);
+    }
+
+    // `copies` copies of last, of which `written` are stored already.
+    void Run(uint64_t copies, size_t written) noexcept {
+        const size_t room = count - i;
+        const size_t fill = copies < room ? static_cast<size_t>(copies) : room;
+        if (fill > written) FillValue(out + i + written, fill - written, last);
+        i += fill;
+        pending = copies - fill;
+    }
+
+    // One token with at least kSpan values of room, stored without a branch
+    // on its kind: a value, or a run of up to kSpan copies of the previous
+    // one, goes out as two quads of the same number (the surplus is
+    // overwritten by what follows), chosen with masks, since a condition on
+    // the token's sign compiles to a branch that mispredicts on most runs.
+    // A token with `take` 0 stores only surplus. Returns the token's copies
+    // when they exceed kSpan (nothing advanced yet), else 0.
+    static constexpr size_t kSpan = 8;
+    uint64_t Fast(uint32_t token, uint64_t take) noexcept {
+        const auto signed64 = static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
+        const uint64_t runMask = static_cast<uint64_t>(static_cast<int64_t>(signed64) >> 63);
+        const auto keep = static_cast<uint32_t>(runMask | ~take);  // the value stays the last one
+        const uint32_t value = (last & keep) | ((token + base) & ~keep);
+        const uint64_t copies = (((uint64_t(0) - signed64) & runMask) | (~runMask & 1)) & take;
+        const auto v = static_cast<int32_t>(value);
+        const Quad quad = {v, v, v, v};
+        StoreQuad(out + i, quad);
+        StoreQuad(out + i + 4, quad);
+        last = value;
+        if (copies > kSpan) [[unlikely]]
+            return copies;
+        i += static_cast<size_t>(copies);
+        return 0;
+    }
+};
+
 }  // namespace
 
-// The hot loop. Tokens are read in groups from one refill of the bit buffer
-// (56+ bits hold four codes of the look-up table or four fields of up to 14
-// bits), so the refill's load is off the path from one code to the next.
-// While 8 values of room remain, a token is stored without a branch on its
-// kind: a value, or a run of up to 8 copies of the previous one, goes out as
-// two quads of the same number; the surplus is overwritten by what follows.
-// Longer runs (rare in smoke) take a loop. The end of the input is only
-// noticed through the zero bits fed past it (PastEnd), once per group: a
-// group that ran past the end fails the block, whatever it wrote.
-template <bool Direct>
+// The hot loop. Codes are read in groups from one refill of the bit buffer
+// (56+ bits hold four look-ups of the table or four fields of up to 14 bits;
+// wider fields go one by one), so the refill's load is off the path from one
+// look-up to the next; a look-up of the coded form yields one or two tokens.
+// The end of the input is only noticed through the zero bits fed past it
+// (PastEnd), once per group: a group that ran past it fails the block,
+// whatever it wrote. The last few values are written one token at a time.
+template <bool Direct, unsigned Group>
 bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
-    size_t i = 0;
-    if (pendingRun_ != 0) {
-        const size_t copies = pendingRun_ < count ? static_cast<size_t>(pendingRun_) : count;
-        FillValue(out, copies, last_);
-        i = copies;
-        pendingRun_ -= copies;
-    }
-    if (!haveLast_ && i < count) {
+    Expansion e{out, count, 0, last_, base_, pendingRun_};
+    if (e.pending != 0) e.Run(e.pending, 0);
+    if (!haveLast_ && e.i < count) {
         // The block's first token must be a value: a run has nothing to repeat.
         int32_t token = 0;
         if (!DecodeTokenChecked(token) || token < 0) return false;
-        last_ = static_cast<uint32_t>(token) + base_;
-        out[i++] = static_cast<int32_t>(last_);
+        e.Exact(static_cast<uint32_t>(token));
         haveLast_ = true;
     }
 
-    constexpr size_t kSpan = 8;
+    constexpr size_t kTokensPerLookup = Direct ? 1 : 2;
     const Codes codes = CurrentCodes();
-    const unsigned group = codes.width == 0 ? 4 : std::clamp(56u / codes.width, 1u, 4u);
-    const uint32_t base = base_;
-    uint32_t last = last_;
-    uint64_t pending = pendingRun_;  // what the flush above left, if the piece is full
     BitReader in = in_;
     bool ok = true;
-    while (count - i >= kSpan) {
+    // Room for a whole group: each token advances by at most kSpan unless it
+    // is a long run, which ends the group.
+    while (count - e.i >= Group * kTokensPerLookup * Expansion::kSpan) {
         in.Refill();
-        for (unsigned r = 0; r < group; ++r) {
-            bool slow = false;
-            const uint32_t token = NextToken<Direct>(in, codes, slow);
-            // Masks rather than conditions: compilers turn a condition on
-            // the token's sign into a branch, which mispredicts on every
-            // other run.
-            const auto signed64 = static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
-            const uint64_t runMask = static_cast<uint64_t>(static_cast<int64_t>(signed64) >> 63);
-            const uint32_t value = (last & static_cast<uint32_t>(runMask)) | ((token + base) & ~static_cast<uint32_t>(runMask));
-            const uint64_t copies = ((uint64_t(0) - signed64) & runMask) | (~runMask & 1);
-            const auto v = static_cast<int32_t>(value);
-            const Quad quad = {v, v, v, v};
-            StoreQuad(out + i, quad);
-            StoreQuad(out + i + 4, quad);
-            last = value;
-            if (copies > kSpan) [[unlikely]] {
-                const size_t room = count - i;
-                const size_t fill = copies < room ? static_cast<size_t>(copies) : room;
-                FillValue(out + i + kSpan, fill - kSpan, value);
-                i += fill;
-                pending = copies - fill;
-            } else {
-                i += static_cast<size_t>(copies);
+#pragma GCC unroll 4
+        for (unsigned r = 0; r < Group; ++r) {
+            if (Direct) {
+                bool slow = false;
+                const uint32_t token = NextToken<Direct>(in, codes, slow);
+                if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) {
+                    e.Run(copies, Expansion::kSpan);
+                    break;
+                }
+                continue;
             }
-            if (slow || count - i < kSpan) break;
+            const TableEntry& entry = codes.table[in.bits & codes.mask];
+            if (!entry.isToken) [[unlikely]] {
+                // A code longer than the table; the walk may use up the
+                // bits the group counted on.
+                BitReader walk = in;
+                const uint32_t token = ReadSymbolSlow(walk, codes.tree, entry) + codes.offset;
+                in = walk;
+                if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) e.Run(copies, Expansion::kSpan);
+                break;
+            }
+            const uint64_t bits = in.bits;
+            in.Consume(entry.pairLength);
+            if (const uint64_t copies = e.Fast(static_cast<uint32_t>(entry.value), ~uint64_t(0))) {
+                // Only the first code is taken: the second follows this run.
+                in.bits = bits;
+                in.avail += entry.pairLength;
+                in.Consume(entry.length);
+                e.Run(copies, Expansion::kSpan);
+                break;
+            }
+            if (const uint64_t copies = e.Fast(static_cast<uint32_t>(entry.second), uint64_t(0) - entry.pair)) {
+                e.Run(copies, Expansion::kSpan);
+                break;
+            }
         }
         if (in.PastEnd()) [[unlikely]] {
             ok = false;
             break;
         }
     }
-    // The last few values, one token at a time with exact fills.
-    while (ok && i < count) {
+    while (ok && e.i < count) {
         in.Refill();
         bool slow = false;
         const uint32_t token = NextToken<Direct>(in, codes, slow);
@@ -410,21 +480,11 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
             ok = false;
             break;
         }
-        if (static_cast<int32_t>(token) >= 0) {
-            last = token + base;
-            out[i++] = static_cast<int32_t>(last);
-            continue;
-        }
-        const uint64_t copies = uint64_t(0) - static_cast<uint64_t>(int64_t{static_cast<int32_t>(token)});
-        const size_t room = count - i;
-        const size_t fill = copies < room ? static_cast<size_t>(copies) : room;
-        FillValue(out + i, fill, last);
-        i += fill;
-        pending = copies - fill;
+        e.Exact(token);
     }
     in_ = in;
-    pendingRun_ = pending;
-    last_ = last;
+    last_ = e.last;
+    pendingRun_ = e.pending;
     return ok;
 }
 
@@ -440,7 +500,10 @@ bool EntropyCoder::BeginExpand(size_t total, int32_t base) noexcept {
 bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count) noexcept {
     if (!ready_ || failed_ || count > expandLeft_ || (out == nullptr && count != 0)) return false;
     if (count == 0) return true;
-    const bool ok = direct_ ? ExpandLoop<true>(out, count) : ExpandLoop<false>(out, count);
+    static_assert(4 * kTableBits <= 56, "a group of table codes must fit one refill");
+    const bool ok = !direct_       ? ExpandLoop<false, 4>(out, count)
+                    : count_ <= 14 ? ExpandLoop<true, 4>(out, count)
+                                   : ExpandLoop<true, 1>(out, count);
     if (!ok) {
         failed_ = true;
         return false;

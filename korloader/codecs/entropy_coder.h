@@ -71,12 +71,18 @@ private:
         int32_t child0;
         int32_t child1;
     };
-    // A look-up result for the next kTableBits (or fewer) bits: a token and
-    // its code length, or, for longer codes, the tree node reached.
+    // A look-up result for the next kTableBits (or fewer) bits: the token of
+    // the first code and its length, or, for longer codes, the tree node
+    // reached (isToken 0). When a second whole code follows within those
+    // bits, its token too (pair 1) and the length of both: short codes are
+    // decoded two per look-up.
     struct TableEntry {
         int32_t value;
+        int32_t second;
         uint8_t length;
+        uint8_t pairLength;
         uint8_t isToken;
+        uint8_t pair;
     };
 
     // Input and bit buffer: bits holds `avail` unread bits, next bit lowest.
@@ -121,7 +127,7 @@ private:
     template <bool Direct>
     static inline uint32_t NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
-    template <bool Direct>
+    template <bool Direct, unsigned Group>
     bool ExpandLoop(AliasedInt32* out, size_t count) noexcept;
 
     // Block fields.

@@ -77,12 +77,12 @@ bool ParseSingle(const uint8_t* stream, size_t size, SingleHeader& h) noexcept {
     return true;
 }
 
-// --- Undoing the differencing and converting, in place.
+// --- Undoing the differencing and converting.
 //
 // One differencing pass with start index s adds, along each axis in turn,
 // every element at index >= s to its successor's running sum:
 // w[i] += w[i - 1] for i = s .. dims[a] - 1. Integer additions wrap the same
-// in any order, so the three axes of a pass are done in one streaming sweep.
+// in any order, so the axes of a pass are undone together, row by row.
 
 struct Reconstruct {
     float r;       // 1 / scale, single precision
@@ -94,9 +94,11 @@ struct Reconstruct {
     }
 };
 
-void ConvertInPlace(Word* w, size_t n, Reconstruct rec) noexcept {
-    for (size_t i = 0; i < n; ++i) w[i] = rec(w[i]);
+// to may be from itself.
+void Convert(const Word* from, Word* to, size_t n, Reconstruct rec) noexcept {
+    for (size_t i = 0; i < n; ++i) to[i] = rec(from[i]);
 }
+void ConvertInPlace(Word* w, size_t n, Reconstruct rec) noexcept { Convert(w, w, n, rec); }
 
 // Flat arrays: one running sum per pass; the last pass converts as it goes.
 void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexcept {
@@ -112,69 +114,170 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
     }
 }
 
-// w[i] += w[i - 1] for i = s .. n - 1, four lanes at a time: each quad is
-// scanned in-register (two shifted adds) and offset by the running carry,
-// so the serial dependency is one add per four values instead of one each.
-void RowRunningSum(Word* w, size_t n, size_t s) noexcept {
-    using Quad = uint32_t __attribute__((vector_size(16)));
-    const Quad zero = {0, 0, 0, 0};
-    uint32_t last = w[s - 1];
-    size_t i = s;
-    Quad carry = {last, last, last, last};
-    for (; i + 4 <= n; i += 4) {
-        Quad x;
-        std::memcpy(&x, w + i, 16);
+// --- Grids, streamed.
+//
+// Tokens are expanded a few rows at a time straight into the destination,
+// as integers, and every pass then runs over each of those rows while they
+// are still in cache; the last pass writes the final floats over them. So
+// the destination is written once and nothing as large as the grid is
+// needed besides it.
+//
+// Pass p (start index p) is, per row: along axis 0 a running sum from index
+// p - 1 on (earlier values pass through); along axis 1 the row plus the
+// axis-1 sums of the rows above, from row p on; along axis 2 that plus the
+// same pass's result for the same row of the previous slice, from slice p
+// on. So each pass keeps a row of axis-1 sums and the slice it finished
+// last; a pass that never reaches a row (slice) p keeps no row (slice).
+// That work memory is always less than the grid: a 256^3 grid with one pass
+// needs 257 KiB.
+
+using Lanes = uint32_t __attribute__((vector_size(16)));
+using FloatLanes = float __attribute__((vector_size(16)));
+using IntLanes = int32_t __attribute__((vector_size(16)));
+
+inline Lanes LoadLanes(const Word* from) noexcept {
+    Lanes x;
+    std::memcpy(&x, from, 16);
+    return x;
+}
+inline void StoreLanes(Word* to, Lanes x) noexcept { std::memcpy(to, &x, 16); }
+
+// Where one pass over one row reads and writes. `source` is the row as the
+// pass before left it (the expanded tokens for the first pass) and is only
+// read; `result` receives the pass's values (the kept slice's row, or the
+// row itself); `rowSums` the axis-1 sums; `result` holds, before this slice
+// overwrites it, the kept slice's row; `out` receives the final floats.
+// Rows other than `out` may coincide: every value is read before its own
+// index is written.
+struct PassRow {
+    const Word* source;
+    Word* result;
+    uint32_t* rowSums;
+    float* out;
+    size_t nx;
+    size_t start;
+};
+
+template <bool AddRows, bool AddSlice, bool Convert>
+void RunPassRow(const PassRow row, Reconstruct rec) noexcept {
+    // Locals, not the struct's fields: the rows are written through an
+    // aliasing type, after which fields would be reloaded.
+    const Word* const source = row.source;
+    Word* const result = row.result;
+    uint32_t* const rowSums = row.rowSums;
+    float* const out = row.out;
+    const size_t nx = row.nx;
+    auto finish = [&](size_t i, uint32_t a) {
+        if (AddRows) a += rowSums[i];
+        rowSums[i] = a;
+        if (AddSlice) a += result[i];
+        result[i] = a;
+        if (Convert) out[i] = std::bit_cast<float>(rec(a));
+    };
+    const size_t head = std::min(row.start - 1, nx);
+    for (size_t i = 0; i < head; ++i) finish(i, source[i]);
+
+    // The running sum four lanes at a time: each quad is scanned in-register
+    // (two shifted adds) and offset by the carry, so the serial dependency
+    // is one add per four values.
+    const Lanes zero = {0, 0, 0, 0};
+    const FloatLanes scale = {rec.r, rec.r, rec.r, rec.r};
+    const FloatLanes offset = {rec.offset, rec.offset, rec.offset, rec.offset};
+    Lanes carry = zero;
+    size_t i = head;
+    for (; i + 4 <= nx; i += 4) {
+        Lanes x = LoadLanes(source + i);
         x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);  // lanes shifted up by one
         x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);  // and by two
         x += carry;
-        std::memcpy(w + i, &x, 16);
         carry = __builtin_shufflevector(x, x, 3, 3, 3, 3);
-    }
-    last = carry[0];
-    for (; i < n; ++i) w[i] = last += w[i];
-}
-
-// Grids: for slice k and row j, the row's own running sum (axis 0) gives V;
-// U = V + U(previous row) accumulates axis 1 in the row buffer; the finished
-// value is U + the same row of the previous slice (axis 2), which is final
-// already. A converting pass turns the previous slice's row into floats as
-// soon as the current row has used it.
-void UndoPass3(Word* w, const size_t dims[3], size_t s, uint32_t* u, bool convert, Reconstruct rec) noexcept {
-    const size_t nx = dims[0], ny = dims[1], nz = dims[2];
-    const size_t sliceSize = nx * ny;
-    for (size_t k = 0; k < nz; ++k) {
-        Word* slice = w + k * sliceSize;
-        const bool addSlice = k >= s;
-        for (size_t j = 0; j < ny; ++j) {
-            Word* row = slice + j * nx;
-            if (nx > s) RowRunningSum(row, nx, s);
-            if (j < s) {
-                if (addSlice) {
-                    const Word* prev = row - sliceSize;
-                    for (size_t i = 0; i < nx; ++i) {
-                        const uint32_t v = row[i];
-                        u[i] = v;
-                        row[i] = v + prev[i];
-                    }
-                } else {
-                    for (size_t i = 0; i < nx; ++i) u[i] = row[i];
-                }
-            } else {
-                if (addSlice) {
-                    const Word* prev = row - sliceSize;
-                    for (size_t i = 0; i < nx; ++i) {
-                        const uint32_t v = u[i] + row[i];
-                        u[i] = v;
-                        row[i] = v + prev[i];
-                    }
-                } else {
-                    for (size_t i = 0; i < nx; ++i) row[i] = u[i] += row[i];
-                }
-            }
-            if (convert && k > 0) ConvertInPlace(row - sliceSize, nx, rec);
+        if (AddRows) x += LoadLanes(rowSums + i);
+        StoreLanes(rowSums + i, x);
+        if (AddSlice) x += LoadLanes(result + i);
+        StoreLanes(result + i, x);
+        if (Convert) {
+            // (float)q * r + offset in single precision, never fused.
+            const FloatLanes f = __builtin_convertvector(std::bit_cast<IntLanes>(x), FloatLanes) * scale + offset;
+            std::memcpy(out + i, &f, 16);
         }
     }
-    if (convert && nz > 0) ConvertInPlace(w + (nz - 1) * sliceSize, sliceSize, rec);
+    uint32_t sum = carry[0];
+    for (; i < nx; ++i) finish(i, sum += source[i]);
+}
+
+using PassRowFunction = void (*)(const PassRow, Reconstruct) noexcept;
+// Indexed by [adds rows][adds the slice][converts].
+constexpr PassRowFunction kPassRow[2][2][2] = {
+    {{RunPassRow<false, false, false>, RunPassRow<false, false, true>},
+     {RunPassRow<false, true, false>, RunPassRow<false, true, true>}},
+    {{RunPassRow<true, false, false>, RunPassRow<true, false, true>},
+     {RunPassRow<true, true, false>, RunPassRow<true, true, true>}},
+};
+
+// Values expanded per piece: 16 KiB, which stay in the first-level cache
+// while the passes run over them.
+constexpr size_t kPieceValues = 4096;
+
+bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstruct rec) noexcept {
+    const size_t nx = h.dims[0], ny = h.dims[1], nz = h.dims[2];
+    const size_t passes = h.passes;
+    const size_t sliceSize = nx * ny;
+    const size_t keptSlices = std::min(passes, nz - 1);
+    const size_t keptRowSums = std::min(passes, ny - 1);
+    // Rows up to a piece long are expanded into a small staging buffer;
+    // longer ones in the destination itself.
+    const bool staged = nx <= kPieceValues;
+    // Kept slices, kept rows, one row that passes keeping none write to,
+    // and the staging buffer.
+    const size_t workValues = (passes == 0 ? 0 : keptSlices * sliceSize + (keptRowSums + 1) * nx) +
+                              (staged ? kPieceValues : 0);
+    Word* work = nullptr;
+    if (workValues != 0) {
+        work = static_cast<Word*>(ZUtils::AllocBytes(workValues * sizeof(Word)));
+        if (work == nullptr) {
+            LogPrint("Can't allocate %d MB for decompression", static_cast<int>((workValues * sizeof(Word)) >> 20));
+            return false;
+        }
+    }
+    Word* const slices = work;                               // pass p's slice at (p - 1) * sliceSize
+    uint32_t* const rowSums = work + keptSlices * sliceSize;  // pass p's row at (p - 1) * nx
+    Word* const stage = staged ? work + workValues - kPieceValues : nullptr;
+
+    const size_t rows = ny * nz;
+    const size_t pieceRows = std::max<size_t>(1, kPieceValues / nx);
+    bool ok = coder.BeginExpand(h.count, h.base);
+    size_t j = 0, k = 0;  // the row's coordinates along axes 1 and 2
+    for (size_t first = 0; ok && first < rows; first += pieceRows) {
+        const size_t count = std::min(pieceRows, rows - first);
+        float* const destination = out + first * nx;
+        Word* const piece = staged ? stage : reinterpret_cast<Word*>(destination);
+        ok = coder.ExpandNext(reinterpret_cast<AliasedInt32*>(piece), count * nx);
+        if (!ok) break;
+        if (passes == 0) {
+            Convert(piece, reinterpret_cast<Word*>(destination), count * nx, rec);
+            continue;
+        }
+        for (size_t r = 0; r < count; ++r) {
+            PassRow row;
+            row.source = piece + r * nx;
+            row.out = destination + r * nx;
+            row.nx = nx;
+            for (size_t p = passes; p >= 1; --p) {
+                const bool keepsSlice = p <= keptSlices;
+                row.start = p;
+                row.result = keepsSlice ? slices + (p - 1) * sliceSize + j * nx : piece + r * nx;
+                row.rowSums = rowSums + (p <= keptRowSums ? p - 1 : keptRowSums) * nx;
+                kPassRow[j >= p][keepsSlice && k >= p][p == 1](row, rec);
+                row.source = row.result;
+            }
+            if (++j == ny) {
+                j = 0;
+                ++k;
+            }
+        }
+    }
+    ZUtils::FreeBytes(work);
+    return ok;
 }
 
 template <int D>
@@ -182,7 +285,6 @@ bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
     if (h.count == 0) return true;
     EntropyCoder coder;
     if (!coder.InitDecoder(h.payload, h.payloadSize, h.count)) return false;
-    if (!coder.DecodeAndExpand(reinterpret_cast<AliasedInt32*>(out), h.count, h.base)) return false;
 
     Reconstruct rec;
     // A tiny positive offset is noise of the encoder: it stands for 0.
@@ -190,23 +292,14 @@ bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
     // IEEE division: 1 / 0 is an infinity of the zero's sign.
     rec.r = h.scale != 0.0f ? 1.0f / h.scale : std::copysign(std::numeric_limits<float>::infinity(), h.scale);
 
+    if (D == 3) return DecodeGrid(h, coder, out, rec);
+    if (!coder.DecodeAndExpand(reinterpret_cast<AliasedInt32*>(out), h.count, h.base)) return false;
     Word* w = reinterpret_cast<Word*>(out);
     if (h.passes == 0) {
         ConvertInPlace(w, h.count, rec);
         return true;
     }
-    if (D == 1) {
-        for (unsigned p = h.passes; p >= 1; --p) UndoPass1(w, h.count, p, p == 1, rec);
-        return true;
-    }
-    const size_t rowBytes = h.dims[0] * sizeof(uint32_t);
-    auto* row = static_cast<uint32_t*>(ZUtils::AllocBytes(rowBytes));
-    if (row == nullptr) {
-        LogPrint("Can't allocate %d MB for decompression", static_cast<int>(rowBytes >> 20));
-        return false;
-    }
-    for (unsigned p = h.passes; p >= 1; --p) UndoPass3(w, h.dims, p, row, p == 1, rec);
-    ZUtils::FreeBytes(row);
+    for (unsigned p = h.passes; p >= 1; --p) UndoPass1(w, h.count, p, p == 1, rec);
     return true;
 }
 
