@@ -55,7 +55,7 @@ public:
     size_t BytesConsumed() const noexcept;
 
     // Codes up to this many bits are decoded with one table look-up; longer
-    // ones continue in the tree. 2^11 entries of 8 bytes stay in L1 cache.
+    // ones continue in the tree. 2^11 entries of 12 bytes stay in L1 cache.
     static constexpr unsigned kTableBits = 11;
 
 private:
