@@ -14,8 +14,8 @@
 #include <cstdint>
 
 // An int32 that may live in memory allocated as another type: the
-// sparse-grid decoder expands tokens straight into its float destination and
-// converts them in place.
+// sparse-grid decoder expands tokens into float arrays (flat streams and
+// rows longer than its staging buffer) and converts them in place.
 using AliasedInt32 = int32_t __attribute__((may_alias));
 
 class EntropyCoder {
