@@ -21,6 +21,7 @@ void EntropyCoder::Release() noexcept {
     deleteArray(srt_);
     deleteArray(tree_);
     deleteArray(table_);
+    deleteArray(subtables_);
     tableBits_ = 0;
     ready_ = false;
 }
@@ -131,8 +132,7 @@ bool EntropyCoder::InitDecoder(const uint8_t* source, size_t sourceSize, size_t 
         LogPrint("Encode InitDecoder tree failed!\n");
         return false;
     }
-    BuildTable();
-    if (table_ == nullptr) {
+    if (!BuildTable()) {
         LogPrint("Encode InitDecoder tree failed!\n");
         return false;
     }
@@ -202,81 +202,126 @@ bool EntropyCoder::BuildTree(int64_t totalWeight) noexcept {
     return ok;
 }
 
-// Fills the look-up table for the next tableBits_ bits. A leaf at depth L
-// (code bits c, first decision lowest) owns every index whose low L bits are
-// c; an inner node at depth tableBits_ marks where the tree walk continues.
-void EntropyCoder::BuildTable() noexcept {
+// Depth of the deepest leaf under root, but at most limit (an inner node at
+// that depth counts as reaching it).
+unsigned EntropyCoder::SubtreeDepth(int32_t root, unsigned limit) const noexcept {
+    struct Visit {
+        int32_t node;
+        uint32_t depth;
+    };
+    Visit stack[2 * (kTableBits > kSubTableBits ? kTableBits : kSubTableBits) + 4];
+    unsigned depth = 0;
+    int top = 0;
+    stack[top++] = Visit{root, 0};
+    while (top > 0) {
+        const Visit v = stack[--top];
+        const Node& node = tree_[v.node];
+        if (v.depth > depth) depth = v.depth;
+        if (node.child0 == 0 || v.depth == limit) continue;
+        stack[top++] = Visit{node.child1, v.depth + 1};
+        stack[top++] = Visit{node.child0, v.depth + 1};
+    }
+    return depth;
+}
+
+// Fills a table of 2^bits entries for the codes under root. A leaf at depth
+// L (code bits c, first decision lowest) owns every index whose low L bits
+// are c; an inner node at depth `bits` marks where decoding continues.
+void EntropyCoder::FillTable(TableEntry* to, unsigned bits, int32_t root) const noexcept {
     struct Visit {
         int32_t node;
         uint32_t depth;
         uint32_t code;
     };
-    Visit stack[2 * kTableBits + 4];
-    // Depth of the table: the deepest leaf, but at most kTableBits.
-    unsigned depth = 0;
+    Visit stack[2 * (kTableBits > kSubTableBits ? kTableBits : kSubTableBits) + 4];
     int top = 0;
-    stack[top++] = Visit{0, 0, 0};
+    stack[top++] = Visit{root, 0, 0};
     while (top > 0) {
         const Visit v = stack[--top];
         const Node& node = tree_[v.node];
-        if (v.depth > depth) depth = v.depth;
-        if (node.child0 == 0 || v.depth == kTableBits) continue;
-        stack[top++] = Visit{node.child1, v.depth + 1, 0};
-        stack[top++] = Visit{node.child0, v.depth + 1, 0};
-    }
-    tableBits_ = depth;
-    if (!newArray(table_, size_t(1) << tableBits_)) return;
-
-    top = 0;
-    stack[top++] = Visit{0, 0, 0};
-    while (top > 0) {
-        const Visit v = stack[--top];
-        const Node& node = tree_[v.node];
-        if (node.child0 == 0 || v.depth == tableBits_) {
+        if (node.child0 == 0 || v.depth == bits) {
             TableEntry entry{};
-            entry.length = static_cast<uint8_t>(v.depth);
-            entry.isToken = node.child0 == 0;
-            entry.value = entry.isToken ? static_cast<int32_t>(static_cast<uint32_t>(node.value) +
-                                                               static_cast<uint32_t>(offset_))
-                                        : v.node;
-            for (uint32_t index = v.code; index < (uint32_t(1) << tableBits_); index += uint32_t(1) << v.depth)
-                table_[index] = entry;
+            entry.length = entry.pairLength = static_cast<uint8_t>(v.depth);
+            entry.kind = node.child0 == 0 ? kToken : kWalk;
+            entry.value = entry.kind == kToken
+                              ? static_cast<int32_t>(static_cast<uint32_t>(node.value) + static_cast<uint32_t>(offset_))
+                              : v.node;
+            for (uint32_t index = v.code; index < (uint32_t(1) << bits); index += uint32_t(1) << v.depth)
+                to[index] = entry;
             continue;
         }
         stack[top++] = Visit{node.child1, v.depth + 1, v.code | (uint32_t(1) << v.depth)};
         stack[top++] = Visit{node.child0, v.depth + 1, v.code};
     }
+}
+
+// The look-up table covers the shortest kTableBits or fewer bits; each tree
+// node at that depth gets a second-level table of up to kSubTableBits, and
+// only codes longer than both walk the tree. False when memory ran out.
+bool EntropyCoder::BuildTable() noexcept {
+    tableBits_ = SubtreeDepth(0, kTableBits);
+    const uint32_t size = uint32_t(1) << tableBits_;
+    if (!newArray(table_, size)) return false;
+    FillTable(table_, tableBits_, 0);
+
+    // A node at the table's full depth owns exactly one entry.
+    size_t subtableEntries = 0;
+    for (uint32_t index = 0; index < size; ++index)
+        if (table_[index].kind == kWalk) subtableEntries += size_t(1) << SubtreeDepth(table_[index].value, kSubTableBits);
+    if (subtableEntries != 0) {
+        if (!newArray(subtables_, subtableEntries)) return false;
+        size_t at = 0;
+        for (uint32_t index = 0; index < size; ++index) {
+            TableEntry& link = table_[index];
+            if (link.kind != kWalk) continue;
+            const unsigned bits = SubtreeDepth(link.value, kSubTableBits);
+            FillTable(subtables_ + at, bits, link.value);
+            link.kind = kSubTable;
+            link.value = static_cast<int32_t>(at);
+            link.second = static_cast<int32_t>(bits);
+            at += size_t(1) << bits;
+        }
+    }
 
     // Pairs: after a first code of length L, the entry at index >> L holds
     // the next code, which counts when all of it lies within the index's
     // bits. Only the pair fields change, so the table is read as it fills.
-    for (uint32_t index = 0; index < (uint32_t(1) << tableBits_); ++index) {
+    for (uint32_t index = 0; index < size; ++index) {
         TableEntry& first = table_[index];
-        first.pairLength = first.length;
-        if (!first.isToken) continue;
+        if (first.kind != kToken) continue;
         const TableEntry& next = table_[index >> first.length];
-        if (next.isToken && first.length + next.length <= tableBits_) {
+        if (next.kind == kToken && first.length + next.length <= tableBits_) {
             first.second = next.value;
             first.pairLength = static_cast<uint8_t>(first.length + next.length);
             first.pair = 1;
         }
     }
+    return true;
 }
 
 // --- Decoding
 
-// A code longer than the table: consume the table's bits, then walk the tree
-// one bit at a time. Children always have higher indices, so the walk ends.
-uint32_t EntropyCoder::ReadSymbolSlow(BitReader& in, const Node* tree, const TableEntry& entry) noexcept {
-    in.Consume(entry.length);
-    int32_t node = entry.value;
-    while (tree[node].child0 != 0) {
+// A code longer than the table: consume the table's bits, look up the
+// next ones in the node's second-level table, and walk the tree one bit at
+// a time from where that ends. Children always have higher indices, so the
+// walk ends. The token includes the block's smallest token M.
+uint32_t EntropyCoder::ReadSymbolSlow(BitReader& in, const Codes& codes, const TableEntry& first) noexcept {
+    in.Consume(first.length);
+    const TableEntry* entry = &first;
+    if (entry->kind == kSubTable) {
+        if (in.avail < kSubTableBits) in.Refill();
+        entry = &codes.subtables[static_cast<uint32_t>(entry->value) + (in.bits & LowMask(static_cast<unsigned>(entry->second)))];
+        in.Consume(entry->length);
+        if (entry->kind == kToken) return static_cast<uint32_t>(entry->value);
+    }
+    int32_t node = entry->value;
+    while (codes.tree[node].child0 != 0) {
         if (in.avail == 0) in.Refill();
         const unsigned bit = static_cast<unsigned>(in.bits & 1);
         in.Consume(1);
-        node = bit ? tree[node].child1 : tree[node].child0;
+        node = bit ? codes.tree[node].child1 : codes.tree[node].child0;
     }
-    return static_cast<uint32_t>(tree[node].value);
+    return static_cast<uint32_t>(codes.tree[node].value) + codes.offset;
 }
 
 // The next token of the block from the bits buffered in `in` (at least one
@@ -292,14 +337,14 @@ inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes, bool&
         return token;
     }
     const TableEntry& entry = codes.table[in.bits & codes.mask];
-    if (entry.isToken) [[likely]] {
+    if (entry.kind == kToken) [[likely]] {
         in.Consume(entry.length);
         return static_cast<uint32_t>(entry.value);
     }
     slow = true;
     // A copy, so that `in` itself never escapes and stays in registers.
     BitReader walk = in;
-    const uint32_t token = ReadSymbolSlow(walk, codes.tree, entry) + codes.offset;
+    const uint32_t token = ReadSymbolSlow(walk, codes, entry);
     in = walk;
     return token;
 }
@@ -307,6 +352,7 @@ inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes, bool&
 EntropyCoder::Codes EntropyCoder::CurrentCodes() const noexcept {
     Codes codes;
     codes.table = table_;
+    codes.subtables = subtables_;
     codes.tree = tree_;
     codes.offset = static_cast<uint32_t>(offset_);
     codes.width = direct_ ? static_cast<unsigned>(count_) : tableBits_;
@@ -443,11 +489,11 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
                 continue;
             }
             const TableEntry& entry = codes.table[in.bits & codes.mask];
-            if (!entry.isToken) [[unlikely]] {
+            if (entry.kind != kToken) [[unlikely]] {
                 // A code longer than the table; the walk may use up the
                 // bits the group counted on.
                 BitReader walk = in;
-                const uint32_t token = ReadSymbolSlow(walk, codes.tree, entry) + codes.offset;
+                const uint32_t token = ReadSymbolSlow(walk, codes, entry);
                 in = walk;
                 if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) e.Run(copies, Expansion::kSpan);
                 break;

@@ -71,19 +71,25 @@ private:
         int32_t child0;
         int32_t child1;
     };
-    // A look-up result for the next kTableBits (or fewer) bits: the token of
-    // the first code and its length, or, for longer codes, the tree node
-    // reached (isToken 0). When a second whole code follows within those
-    // bits, its token too (pair 1) and the length of both: short codes are
-    // decoded two per look-up.
+    // A look-up result for the next kTableBits (or fewer) bits. kind
+    // kToken: the token of the first code and its length; when a second
+    // whole code follows within those bits, its token too (pair 1) and the
+    // length of both, so short codes are decoded two per look-up. kind
+    // kSubTable (codes longer than the table): `value` is where the
+    // second-level table for the following `second` bits starts. kind
+    // kWalk: `value` is the tree node from which the walk continues.
+    enum EntryKind : uint8_t { kToken = 0, kSubTable = 1, kWalk = 2 };
     struct TableEntry {
         int32_t value;
         int32_t second;
         uint8_t length;
         uint8_t pairLength;
-        uint8_t isToken;
+        uint8_t kind;
         uint8_t pair;
     };
+    // Bits of a second-level table: with the first level, codes of up to
+    // 19 bits take at most two look-ups.
+    static constexpr unsigned kSubTableBits = 8;
 
     // Input and bit buffer: bits holds `avail` unread bits, next bit lowest.
     // Past the end the buffer is fed zero bits, counted in `overrun`, so the
@@ -113,17 +119,20 @@ private:
 
     void Release() noexcept;
     bool BuildTree(int64_t totalWeight) noexcept;
-    void BuildTable() noexcept;
-    static uint32_t ReadSymbolSlow(BitReader& in, const Node* tree, const TableEntry& entry) noexcept;
+    bool BuildTable() noexcept;
+    unsigned SubtreeDepth(int32_t root, unsigned limit) const noexcept;
+    void FillTable(TableEntry* to, unsigned bits, int32_t root) const noexcept;
     // What decoding a token needs, copied out of the object for the hot loop.
     struct Codes {
         const TableEntry* table;
+        const TableEntry* subtables;
         const Node* tree;
         uint64_t mask;   // low `width` bits
         unsigned width;  // direct form: the field width; coded form: the table's bits
         uint32_t offset;
     };
     Codes CurrentCodes() const noexcept;
+    static uint32_t ReadSymbolSlow(BitReader& in, const Codes& codes, const TableEntry& entry) noexcept;
     template <bool Direct>
     static inline uint32_t NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
@@ -136,6 +145,7 @@ private:
     SymbolCount* srt_ = nullptr;
     Node* tree_ = nullptr;
     TableEntry* table_ = nullptr;
+    TableEntry* subtables_ = nullptr;
     unsigned tableBits_ = 0;
     bool ready_ = false;
     bool direct_ = false;
