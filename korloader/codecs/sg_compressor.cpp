@@ -292,7 +292,20 @@ bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
     // IEEE division: 1 / 0 is an infinity of the zero's sign.
     rec.r = h.scale != 0.0f ? 1.0f / h.scale : std::copysign(std::numeric_limits<float>::infinity(), h.scale);
 
-    if (D == 3) return DecodeGrid(h, coder, out, rec);
+    if (D == 3) {
+        // Every pass starts at index 1 or later, so it leaves an axis one
+        // cell long alone: such axes are dropped. A grid with one longer
+        // axis at most is a flat array, which avoids a pass per one-cell
+        // row (hostile streams ask for 255 passes).
+        SingleHeader grid = h;
+        size_t longAxes = 0;
+        for (size_t a = 0; a < 3; ++a)
+            if (h.dims[a] > 1) grid.dims[longAxes++] = h.dims[a];
+        if (longAxes >= 2) {
+            for (size_t a = longAxes; a < 3; ++a) grid.dims[a] = 1;
+            return DecodeGrid(grid, coder, out, rec);
+        }
+    }
     if (!coder.DecodeAndExpand(reinterpret_cast<AliasedInt32*>(out), h.count, h.base)) return false;
     Word* w = reinterpret_cast<Word*>(out);
     if (h.passes == 0) {
