@@ -116,9 +116,9 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
 
 // --- Grids, streamed.
 //
-// Tokens are expanded a few rows at a time straight into the destination,
-// as integers, and every pass then runs over each of those rows while they
-// are still in cache; the last pass writes the final floats over them. So
+// Tokens are expanded a few rows at a time into a small staging buffer, as
+// integers, and every pass then runs over each of those rows while they are
+// in cache; the last pass writes the final floats to the destination. So
 // the destination is written once and nothing as large as the grid is
 // needed besides it.
 //
@@ -129,7 +129,7 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
 // on. So each pass keeps a row of axis-1 sums and the slice it finished
 // last; a pass that never reaches a row (slice) p keeps no row (slice).
 // That work memory is always less than the grid: a 256^3 grid with one pass
-// needs 257 KiB.
+// needs 257 KiB, and 16 KiB of staging.
 
 using Lanes = uint32_t __attribute__((vector_size(16)));
 using FloatLanes = float __attribute__((vector_size(16)));
@@ -144,11 +144,11 @@ inline void StoreLanes(Word* to, Lanes x) noexcept { std::memcpy(to, &x, 16); }
 
 // Where one pass over one row reads and writes. `source` is the row as the
 // pass before left it (the expanded tokens for the first pass) and is only
-// read; `result` receives the pass's values (the kept slice's row, or the
-// row itself); `rowSums` the axis-1 sums; `result` holds, before this slice
-// overwrites it, the kept slice's row; `out` receives the final floats.
-// Rows other than `out` may coincide: every value is read before its own
-// index is written.
+// read. `result` is the pass's row of its kept slice, which holds the
+// previous slice's values until this row overwrites them, or else the
+// staged row itself. `rowSums` holds the axis-1 sums, `out` receives the
+// final floats. Rows may coincide: every value is read before its own index
+// is written.
 struct PassRow {
     const Word* source;
     Word* result;
