@@ -340,6 +340,22 @@ int ImportGridsUnsafe(const char* path, const Request* requests, int count, cons
     return kOk;
 }
 
+// Runs body, turning what OpenVDB throws into the module's result codes: its
+// own exceptions and memory it could not get (a damaged size field asks for
+// absurd amounts) mean a damaged file, anything else an internal error.
+template <class Body>
+int TranslatingExceptions(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const openvdb::Exception&) {
+        return kDamaged;
+    } catch (const std::bad_alloc&) {
+        return kDamaged;
+    } catch (...) {
+        return kInternal;
+    }
+}
+
 }  // namespace
 
 bool InitializeOpenVdb() noexcept {
@@ -353,7 +369,7 @@ bool InitializeOpenVdb() noexcept {
 
 int ListGrids(const char* path, std::vector<GridEntry>& out) noexcept {
     if (path == nullptr || path[0] == '\0') return kNoFile;
-    try {
+    return TranslatingExceptions([&]() -> int {
         FileLayout layout;
         const int rc = ReadLayout(path, layout);
         if (rc != kOk) return rc;
@@ -383,13 +399,7 @@ int ListGrids(const char* path, std::vector<GridEntry>& out) noexcept {
         }
         out.insert(out.end(), found.begin(), found.end());
         return kOk;
-    } catch (const openvdb::Exception&) {
-        return kDamaged;
-    } catch (const std::bad_alloc&) {
-        return kDamaged;
-    } catch (...) {
-        return kInternal;
-    }
+    });
 }
 
 int ImportGrids(const char* path, const Request* requests, int count, const ChannelAllocator& allocator,
@@ -398,21 +408,14 @@ int ImportGrids(const char* path, const Request* requests, int count, const Chan
         allocator.release == nullptr)
         return kBadArguments;
     if (path == nullptr || path[0] == '\0') return kNoFile;
-    try {
+    return TranslatingExceptions([&]() -> int {
         // Nothing reaches OpenVDB unless every grid lies inside the file.
         FileLayout layout;
         const int rc = ReadLayout(path, layout);
         if (rc != kOk) return rc;
         InitializeOpenVdb();
         return ImportGridsUnsafe(path, requests, count, allocator, out);
-    } catch (const openvdb::Exception&) {
-        return kDamaged;
-    } catch (const std::bad_alloc&) {
-        // A damaged size field in the file asks OpenVDB for absurd memory.
-        return kDamaged;
-    } catch (...) {
-        return kInternal;
-    }
+    });
 }
 
 }  // namespace VdbPlug

@@ -73,16 +73,16 @@ TEST(OgawaHandMade, DenseLayerReadsInPlace) {
 
 TEST(OgawaHandMade, SparseLayerReadsBlocksAndEmptyValues) {
     for (bool compressed : {true, false}) {
-        SparseSpec spec;
-        spec.compressed = compressed;
+        SparseSpec desc;
+        desc.compressed = compressed;
         std::vector<std::vector<float>> values;
-        ASSERT_EQ(ReadEverything(SparseFile(spec), &values), kOk);
+        ASSERT_EQ(ReadEverything(SparseFile(desc), &values), kOk);
         // 3^3 voxels in 2x2x2 blocks of 2^3; blocks 0, 3 and 7 allocated.
         for (int k = 0; k < 3; ++k)
             for (int j = 0; j < 3; ++j)
                 for (int i = 0; i < 3; ++i) {
                     const int b = i / 2 + 2 * (j / 2) + 4 * (k / 2);
-                    const float expected = spec.allocated[b] ? SparseValue(i, j, k) : spec.emptyValue;
+                    const float expected = desc.allocated[b] ? SparseValue(i, j, k) : desc.emptyValue;
                     EXPECT_EQ(values[0][i + 3 * (j + 3 * k)], expected) << i << j << k;
                 }
     }
@@ -203,8 +203,8 @@ TEST(OgawaDamage, GroupsThatContainThemselvesEnd) {
 }
 
 TEST(OgawaLimits, HugeDataWindowIsTooLargeBeforeAnyAllocation) {
-    DenseSpec spec;
-    auto bytes = DenseFile(spec);
+    DenseSpec desc;
+    auto bytes = DenseFile(desc);
     const size_t max = Find(bytes, "data_window_max");
     // The attribute group follows its children: name, kind, type, value.
     // Find the value (2-1, 3-1, 2-1) after the name and overwrite it.
@@ -227,11 +227,11 @@ TEST(OgawaLimits, HugeDataWindowIsTooLargeBeforeAnyAllocation) {
 }
 
 TEST(OgawaSparseDamage, InconsistentBlockTablesAreRefused) {
-    SparseSpec spec;
-    const auto good = SparseFile(spec);
+    SparseSpec desc;
+    const auto good = SparseFile(desc);
     // block_order 30: refused as unsupported, before any size is used.
     {
-        SparseSpec s = spec;
+        SparseSpec s = desc;
         s.order = 1;
         auto bad = SparseFile(s);
         // The value follows the attribute's name, kind and type.
@@ -243,7 +243,7 @@ TEST(OgawaSparseDamage, InconsistentBlockTablesAreRefused) {
     }
     // One allocated block too many in the table.
     {
-        SparseSpec s = spec;
+        SparseSpec s = desc;
         auto bad = SparseFile(s);
         const uint8_t table[8] = {1, 0, 0, 1, 0, 0, 0, 1};
         bool found = false;
@@ -257,7 +257,7 @@ TEST(OgawaSparseDamage, InconsistentBlockTablesAreRefused) {
     }
     // A compressed block that inflates to the wrong size or not at all.
     {
-        SparseSpec s = spec;
+        SparseSpec s = desc;
         auto bad = SparseFile(s);
         bool found = false;
         for (size_t p = 16; p + 10 <= bad.size() && !found; ++p) {

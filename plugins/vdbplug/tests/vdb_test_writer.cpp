@@ -11,16 +11,16 @@
 namespace VdbTest {
 namespace {
 
-openvdb::math::Transform::Ptr MakeTransform(const GridSpec& spec) {
+openvdb::math::Transform::Ptr MakeTransform(const GridSpec& desc) {
     using openvdb::Vec3d;
-    if (spec.frustum) {
+    if (desc.frustum) {
         const openvdb::BBoxd box(Vec3d(0, 0, 0), Vec3d(63, 63, 63));
         return openvdb::math::Transform::createFrustumTransform(box, 0.5, 2.0, 0.1);
     }
     auto t = openvdb::math::Transform::createLinearTransform(1.0);
-    t->preScale(Vec3d(spec.voxelSize[0], spec.voxelSize[1], spec.voxelSize[2]));
-    if (spec.rotateZDegrees != 0) t->postRotate(spec.rotateZDegrees * M_PI / 180.0, openvdb::math::Z_AXIS);
-    t->postTranslate(Vec3d(spec.translation[0], spec.translation[1], spec.translation[2]));
+    t->preScale(Vec3d(desc.voxelSize[0], desc.voxelSize[1], desc.voxelSize[2]));
+    if (desc.rotateZDegrees != 0) t->postRotate(desc.rotateZDegrees * M_PI / 180.0, openvdb::math::Z_AXIS);
+    t->postTranslate(Vec3d(desc.translation[0], desc.translation[1], desc.translation[2]));
     return t;
 }
 
@@ -42,17 +42,17 @@ template <>
 openvdb::Vec3d Value<openvdb::Vec3d>(const double* v) { return openvdb::Vec3d(v[0], v[1], v[2]); }
 
 template <class GridT>
-openvdb::GridBase::Ptr Make(const GridSpec& spec) {
+openvdb::GridBase::Ptr Make(const GridSpec& desc) {
     using V = typename GridT::ValueType;
-    auto grid = GridT::create(Value<V>(spec.background));
-    grid->setName(spec.name);
-    grid->setTransform(MakeTransform(spec));
-    for (const Fill& f : spec.fills)
+    auto grid = GridT::create(Value<V>(desc.background));
+    grid->setName(desc.name);
+    grid->setTransform(MakeTransform(desc));
+    for (const Fill& f : desc.fills)
         grid->tree().fill(openvdb::CoordBBox(openvdb::Coord(f.min[0], f.min[1], f.min[2]),
                                              openvdb::Coord(f.max[0], f.max[1], f.max[2])),
                           Value<V>(f.v), true);
     auto acc = grid->getAccessor();
-    for (const Voxel& v : spec.voxels) acc.setValueOn(openvdb::Coord(v.x, v.y, v.z), Value<V>(v.v));
+    for (const Voxel& v : desc.voxels) acc.setValueOn(openvdb::Coord(v.x, v.y, v.z), Value<V>(v.v));
     return grid;
 }
 
@@ -62,18 +62,18 @@ bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids) {
     try {
         openvdb::initialize();
         openvdb::GridPtrVec out;
-        for (const GridSpec& spec : grids) {
-            switch (spec.type) {
-            case ValueType::Float: out.push_back(Make<openvdb::FloatGrid>(spec)); break;
+        for (const GridSpec& desc : grids) {
+            switch (desc.type) {
+            case ValueType::Float: out.push_back(Make<openvdb::FloatGrid>(desc)); break;
             case ValueType::HalfFloat:
-                out.push_back(Make<openvdb::FloatGrid>(spec));
+                out.push_back(Make<openvdb::FloatGrid>(desc));
                 out.back()->setSaveFloatAsHalf(true);
                 break;
-            case ValueType::Double: out.push_back(Make<openvdb::DoubleGrid>(spec)); break;
-            case ValueType::Vec3f: out.push_back(Make<openvdb::Vec3SGrid>(spec)); break;
-            case ValueType::Vec3d: out.push_back(Make<openvdb::Vec3DGrid>(spec)); break;
-            case ValueType::Int32: out.push_back(Make<openvdb::Int32Grid>(spec)); break;
-            case ValueType::Bool: out.push_back(Make<openvdb::BoolGrid>(spec)); break;
+            case ValueType::Double: out.push_back(Make<openvdb::DoubleGrid>(desc)); break;
+            case ValueType::Vec3f: out.push_back(Make<openvdb::Vec3SGrid>(desc)); break;
+            case ValueType::Vec3d: out.push_back(Make<openvdb::Vec3DGrid>(desc)); break;
+            case ValueType::Int32: out.push_back(Make<openvdb::Int32Grid>(desc)); break;
+            case ValueType::Bool: out.push_back(Make<openvdb::BoolGrid>(desc)); break;
             }
         }
         openvdb::io::File file(path);
