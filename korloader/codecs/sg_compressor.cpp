@@ -1,6 +1,7 @@
 #include "codecs/sg_compressor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,15 @@
 // wrap-around (unsigned) additions, and each integer is finally replaced by
 // its float. The array is seen as integers through this aliasing type.
 using Word = uint32_t __attribute__((may_alias));
+
+// Grid passes also come in 256- and 512-bit kernels, chosen at run time.
+// Not on Windows: GCC cannot align the stack there for spills of vectors
+// wider than 16 bytes.
+#if defined(__x86_64__) && !defined(_WIN32)
+#define KOR_SG_WIDE_KERNELS 1
+#else
+#define KOR_SG_WIDE_KERNELS 0
+#endif
 
 namespace {
 
@@ -131,17 +141,6 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
 // That work memory is always less than the grid: a 256^3 grid with one pass
 // needs 257 KiB, and 16 KiB of staging.
 
-using Lanes = uint32_t __attribute__((vector_size(16)));
-using FloatLanes = float __attribute__((vector_size(16)));
-using IntLanes = int32_t __attribute__((vector_size(16)));
-
-inline Lanes LoadLanes(const Word* from) noexcept {
-    Lanes x;
-    std::memcpy(&x, from, 16);
-    return x;
-}
-inline void StoreLanes(Word* to, Lanes x) noexcept { std::memcpy(to, &x, 16); }
-
 // Where one pass over one row reads and writes. `source` is the row as the
 // pass before left it (the expanded tokens for the first pass) and is only
 // read. `result` is the pass's row of its kept slice, which holds the
@@ -158,8 +157,37 @@ struct PassRow {
     size_t start;
 };
 
-template <bool AddRows, bool AddSlice, bool Convert>
-void RunPassRow(const PassRow row, Reconstruct rec) noexcept {
+// Vectors of L 32-bit lanes.
+template <size_t L>
+struct VectorTypes;
+template <>
+struct VectorTypes<4> {
+    using Unsigned = uint32_t __attribute__((vector_size(16)));
+    using Signed = int32_t __attribute__((vector_size(16)));
+    using Float = float __attribute__((vector_size(16)));
+};
+template <>
+struct VectorTypes<8> {
+    using Unsigned = uint32_t __attribute__((vector_size(32)));
+    using Signed = int32_t __attribute__((vector_size(32)));
+    using Float = float __attribute__((vector_size(32)));
+};
+template <>
+struct VectorTypes<16> {
+    using Unsigned = uint32_t __attribute__((vector_size(64)));
+    using Signed = int32_t __attribute__((vector_size(64)));
+    using Float = float __attribute__((vector_size(64)));
+};
+
+// The pass over one row, L lanes at a time. Everything vector-valued stays
+// inside this body, which is inlined into a function compiled for the
+// vector width: a vector passed between functions of different targets
+// would change the calling convention.
+template <size_t L, bool AddRows, bool AddSlice, bool Convert>
+[[gnu::always_inline]] inline void PassRowBody(const PassRow& row, Reconstruct rec) noexcept {
+    using U = typename VectorTypes<L>::Unsigned;
+    using S = typename VectorTypes<L>::Signed;
+    using F = typename VectorTypes<L>::Float;
     // Locals, not the struct's fields: the rows are written through an
     // aliasing type, after which fields would be reloaded.
     const Word* const source = row.source;
@@ -167,52 +195,126 @@ void RunPassRow(const PassRow row, Reconstruct rec) noexcept {
     uint32_t* const rowSums = row.rowSums;
     float* const out = row.out;
     const size_t nx = row.nx;
-    auto finish = [&](size_t i, uint32_t a) {
+    const size_t head = std::min(row.start - 1, nx);
+    size_t i = 0;
+    for (; i < head; ++i) {
+        uint32_t a = source[i];
         if (AddRows) a += rowSums[i];
         rowSums[i] = a;
         if (AddSlice) a += result[i];
         result[i] = a;
         if (Convert) out[i] = std::bit_cast<float>(rec(a));
-    };
-    const size_t head = std::min(row.start - 1, nx);
-    for (size_t i = 0; i < head; ++i) finish(i, source[i]);
+    }
 
-    // The running sum four lanes at a time: each quad is scanned in-register
-    // (two shifted adds) and offset by the carry, so the serial dependency
-    // is one add per four values.
-    const Lanes zero = {0, 0, 0, 0};
-    const FloatLanes scale = {rec.r, rec.r, rec.r, rec.r};
-    const FloatLanes offset = {rec.offset, rec.offset, rec.offset, rec.offset};
-    Lanes carry = zero;
-    size_t i = head;
-    for (; i + 4 <= nx; i += 4) {
-        Lanes x = LoadLanes(source + i);
-        x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);  // lanes shifted up by one
-        x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);  // and by two
+    // The running sum L lanes at a time: each vector is scanned in-register
+    // (log2 L shifted adds) and offset by the carry, so the serial
+    // dependency is one add and one broadcast per L values.
+    const U zero = {};
+    F scale, offset;
+    for (size_t l = 0; l < L; ++l) {
+        scale[l] = rec.r;
+        offset[l] = rec.offset;
+    }
+    U carry = zero;
+    for (; i + L <= nx; i += L) {
+        U x;
+        std::memcpy(&x, source + i, sizeof x);
+        if constexpr (L == 4) {
+            x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);
+            x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);
+        } else if constexpr (L == 8) {
+            x += __builtin_shufflevector(zero, x, 0, 8, 9, 10, 11, 12, 13, 14);
+            x += __builtin_shufflevector(zero, x, 0, 1, 8, 9, 10, 11, 12, 13);
+            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 8, 9, 10, 11);
+        } else {
+            x += __builtin_shufflevector(zero, x, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+            x += __builtin_shufflevector(zero, x, 0, 1, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29);
+            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27);
+            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23);
+        }
         x += carry;
-        carry = __builtin_shufflevector(x, x, 3, 3, 3, 3);
-        if (AddRows) x += LoadLanes(rowSums + i);
-        StoreLanes(rowSums + i, x);
-        if (AddSlice) x += LoadLanes(result + i);
-        StoreLanes(result + i, x);
+        carry = zero + x[L - 1];
+        if (AddRows) {
+            U sums;
+            std::memcpy(&sums, rowSums + i, sizeof sums);
+            x += sums;
+        }
+        std::memcpy(rowSums + i, &x, sizeof x);
+        if (AddSlice) {
+            U previous;
+            std::memcpy(&previous, result + i, sizeof previous);
+            x += previous;
+        }
+        std::memcpy(result + i, &x, sizeof x);
         if (Convert) {
-            // (float)q * r + offset in single precision, never fused.
-            const FloatLanes f = __builtin_convertvector(std::bit_cast<IntLanes>(x), FloatLanes) * scale + offset;
-            std::memcpy(out + i, &f, 16);
+            // (float)q * r + offset in single precision, never fused; (S)x reinterprets the lanes.
+            const F f = __builtin_convertvector((S)x, F) * scale + offset;
+            std::memcpy(out + i, &f, sizeof f);
         }
     }
     uint32_t sum = carry[0];
-    for (; i < nx; ++i) finish(i, sum += source[i]);
+    for (; i < nx; ++i) {
+        uint32_t a = sum += source[i];
+        if (AddRows) a += rowSums[i];
+        rowSums[i] = a;
+        if (AddSlice) a += result[i];
+        result[i] = a;
+        if (Convert) out[i] = std::bit_cast<float>(rec(a));
+    }
 }
 
-using PassRowFunction = void (*)(const PassRow, Reconstruct) noexcept;
+using PassRowFunction = void (*)(const PassRow&, Reconstruct) noexcept;
 // Indexed by [adds rows][adds the slice][converts].
-constexpr PassRowFunction kPassRow[2][2][2] = {
-    {{RunPassRow<false, false, false>, RunPassRow<false, false, true>},
-     {RunPassRow<false, true, false>, RunPassRow<false, true, true>}},
-    {{RunPassRow<true, false, false>, RunPassRow<true, false, true>},
-     {RunPassRow<true, true, false>, RunPassRow<true, true, true>}},
+using PassRowTable = PassRowFunction[2][2][2];
+
+template <bool AddRows, bool AddSlice, bool Convert>
+void PassRow128(const PassRow& row, Reconstruct rec) noexcept {
+    PassRowBody<4, AddRows, AddSlice, Convert>(row, rec);
+}
+constexpr PassRowTable kPassRow128 = {
+    {{PassRow128<false, false, false>, PassRow128<false, false, true>},
+     {PassRow128<false, true, false>, PassRow128<false, true, true>}},
+    {{PassRow128<true, false, false>, PassRow128<true, false, true>},
+     {PassRow128<true, true, false>, PassRow128<true, true, true>}},
 };
+
+#if KOR_SG_WIDE_KERNELS
+template <bool AddRows, bool AddSlice, bool Convert>
+[[gnu::target("avx2")]] void PassRow256(const PassRow& row, Reconstruct rec) noexcept {
+    PassRowBody<8, AddRows, AddSlice, Convert>(row, rec);
+}
+template <bool AddRows, bool AddSlice, bool Convert>
+[[gnu::target("avx512f")]] void PassRow512(const PassRow& row, Reconstruct rec) noexcept {
+    PassRowBody<16, AddRows, AddSlice, Convert>(row, rec);
+}
+constexpr PassRowTable kPassRow256 = {
+    {{PassRow256<false, false, false>, PassRow256<false, false, true>},
+     {PassRow256<false, true, false>, PassRow256<false, true, true>}},
+    {{PassRow256<true, false, false>, PassRow256<true, false, true>},
+     {PassRow256<true, true, false>, PassRow256<true, true, true>}},
+};
+constexpr PassRowTable kPassRow512 = {
+    {{PassRow512<false, false, false>, PassRow512<false, false, true>},
+     {PassRow512<false, true, false>, PassRow512<false, true, true>}},
+    {{PassRow512<true, false, false>, PassRow512<true, false, true>},
+     {PassRow512<true, true, false>, PassRow512<true, true, true>}},
+};
+#endif
+
+std::atomic<int> gVectorBitsLimit{512};
+
+// The widest kernels this processor runs, within the limit tests may set.
+const PassRowTable& PassRowKernels() noexcept {
+    const int limit = gVectorBitsLimit.load(std::memory_order_relaxed);
+#if KOR_SG_WIDE_KERNELS
+    static const bool has512 = __builtin_cpu_supports("avx512f");
+    static const bool has256 = __builtin_cpu_supports("avx2");
+    if (limit >= 512 && has512) return kPassRow512;
+    if (limit >= 256 && has256) return kPassRow256;
+#endif
+    (void)limit;
+    return kPassRow128;
+}
 
 // Values expanded per piece: 16 KiB, which stay in the first-level cache
 // while the passes run over them.
@@ -242,6 +344,7 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
     Word* const slices = work;                               // pass p's slice at (p - 1) * sliceSize
     uint32_t* const rowSums = work + keptSlices * sliceSize;  // pass p's row at (p - 1) * nx
     Word* const stage = staged ? work + workValues - kPieceValues : nullptr;
+    const PassRowTable& kernels = PassRowKernels();
 
     const size_t rows = ny * nz;
     const size_t pieceRows = std::max<size_t>(1, kPieceValues / nx);
@@ -267,7 +370,7 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
                 row.start = p;
                 row.result = keepsSlice ? slices + (p - 1) * sliceSize + j * nx : piece + r * nx;
                 row.rowSums = rowSums + (p <= keptRowSums ? p - 1 : keptRowSums) * nx;
-                kPassRow[j >= p][keepsSlice && k >= p][p == 1](row, rec);
+                kernels[j >= p][keepsSlice && k >= p][p == 1](row, rec);
                 row.source = row.result;
             }
             if (++j == ny) {
@@ -474,6 +577,8 @@ bool SGCompressor<D>::DecompressZoned(float* out, size_t outCount) noexcept {
     deleteArray(zones);
     return ok;
 }
+
+void SGLimitVectorBits(int bits) noexcept { gVectorBitsLimit.store(bits, std::memory_order_relaxed); }
 
 template class SGCompressor<1>;
 template class SGCompressor<3>;

@@ -87,5 +87,10 @@ bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room,
 template <int D>
 bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept;
 
+// The grid decoder runs its passes with the widest vectors the processor
+// has (512, 256 or 128 bits); this caps the width, so that tests can check
+// every kernel against the others. Process-wide.
+void SGLimitVectorBits(int bits) noexcept;
+
 extern template class SGCompressor<1>;
 extern template class SGCompressor<3>;
