@@ -22,6 +22,9 @@ void EntropyCoder::Release() noexcept {
     deleteArray(tree_);
     deleteArray(table_);
     deleteArray(subtables_);
+    deleteArray(runs_);
+    deleteArray(runLengths_);
+    runBase_ = 0;
     tableBits_ = 0;
     ready_ = false;
 }
@@ -241,7 +244,7 @@ void EntropyCoder::FillTable(TableEntry* to, unsigned bits, int32_t root) const 
         const Node& node = tree_[v.node];
         if (node.child0 == 0 || v.depth == bits) {
             TableEntry entry{};
-            entry.length = entry.pairLength = static_cast<uint8_t>(v.depth);
+            entry.length = static_cast<uint8_t>(v.depth);
             entry.kind = node.child0 == 0 ? kToken : kWalk;
             entry.value = entry.kind == kToken
                               ? static_cast<int32_t>(static_cast<uint32_t>(node.value) + static_cast<uint32_t>(offset_))
@@ -283,20 +286,80 @@ bool EntropyCoder::BuildTable() noexcept {
         }
     }
 
-    // Pairs: after a first code of length L, the entry at index >> L holds
-    // the next code, which counts when all of it lies within the index's
-    // bits. Only the pair fields change, so the table is read as it fills.
-    for (uint32_t index = 0; index < size; ++index) {
-        TableEntry& first = table_[index];
-        if (first.kind != kToken) continue;
-        const TableEntry& next = table_[index >> first.length];
-        if (next.kind == kToken && first.length + next.length <= tableBits_) {
-            first.second = next.value;
-            first.pairLength = static_cast<uint8_t>(first.length + next.length);
-            first.pair = 1;
-        }
-    }
+    if (!newArray(runs_, size) || !newArray(runLengths_, size)) return false;
+    FillRunTable();
     return true;
+}
+
+// What the expansion writes for each index: the first code, and a second
+// one when it lies within the index's bits too and the segments stay within
+// kSegment values (else the entry takes the first code alone).
+void EntropyCoder::FillRunTable() noexcept {
+    const uint32_t size = uint32_t(1) << tableBits_;
+    for (uint32_t index = 0; index < size; ++index) {
+        const TableEntry& code = table_[index];
+        RunEntry run{};
+        runLengths_[index] = code.length;
+        if (code.kind != kToken) {
+            run.flags = kSlow;
+            runs_[index] = run;
+            continue;
+        }
+        // Adds one token to the segments; false when they would not fit.
+        auto add = [](RunEntry& r, int32_t token) {
+            if (token < 0) {
+                // A run repeats whatever came last: the lead while nothing
+                // else came, else the first value (the second closes the entry).
+                const int64_t copies = -int64_t{token};
+                if (r.flags & kKeepsLast) {
+                    if (r.lead + copies > kSegment) return false;
+                    r.lead = static_cast<uint8_t>(r.lead + copies);
+                    r.toSecond = r.cells = r.lead;
+                    return true;
+                }
+                if (r.cells != r.toSecond || r.toSecond - r.lead + copies > kSegment) return false;
+                r.toSecond = r.cells = static_cast<uint8_t>(r.toSecond + copies);
+                return true;
+            }
+            if (r.flags & kKeepsLast) {
+                r.flags = 0;
+                r.first = r.second = static_cast<uint32_t>(token);
+                r.toSecond = r.cells = static_cast<uint8_t>(r.lead + 1);
+                return true;
+            }
+            if (r.cells != r.toSecond) return false;
+            r.second = static_cast<uint32_t>(token);
+            r.cells = static_cast<uint8_t>(r.cells + 1);
+            return true;
+        };
+        run.flags = kKeepsLast;
+        if (!add(run, code.value)) {
+            run = RunEntry{};
+            run.flags = kSlow;
+            runs_[index] = run;
+            continue;
+        }
+        const TableEntry& next = table_[index >> code.length];
+        RunEntry pair = run;
+        if (next.kind == kToken && code.length + next.length <= tableBits_ && add(pair, next.value)) {
+            run = pair;
+            runLengths_[index] = static_cast<uint8_t>(code.length + next.length);
+        }
+        run.keepMask = (run.flags & kKeepsLast) ? ~uint32_t(0) : 0;
+        runs_[index] = run;
+    }
+    runBase_ = 0;
+}
+
+// The values of runs_ include the expansion's base: moves them to another.
+void EntropyCoder::RebaseRunTable(uint32_t base) noexcept {
+    const uint32_t size = uint32_t(1) << tableBits_;
+    const uint32_t shift = base - runBase_;
+    for (uint32_t index = 0; index < size; ++index) {
+        runs_[index].first += shift;
+        runs_[index].second += shift;
+    }
+    runBase_ = base;
 }
 
 // --- Decoding
@@ -353,6 +416,8 @@ EntropyCoder::Codes EntropyCoder::CurrentCodes() const noexcept {
     Codes codes;
     codes.table = table_;
     codes.subtables = subtables_;
+    codes.runs = runs_;
+    codes.runLengths = runLengths_;
     codes.tree = tree_;
     codes.offset = static_cast<uint32_t>(offset_);
     codes.width = direct_ ? static_cast<unsigned>(count_) : tableBits_;
@@ -390,6 +455,14 @@ inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept 
     size_t c = 0;
     for (; c + 4 <= copies; c += 4) StoreQuad(to + c, quad);
     for (; c < copies; ++c) to[c] = v;
+}
+
+// kSegment (8) copies of value at to.
+inline void FillSegment(AliasedInt32* to, uint32_t value) noexcept {
+    const auto v = static_cast<int32_t>(value);
+    const Quad quad = {v, v, v, v};
+    StoreQuad(to, quad);
+    StoreQuad(to + 4, quad);
 }
 
 // Where the expansion stands: the next value's index, the last value, and
@@ -469,54 +542,68 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
         haveLast_ = true;
     }
 
-    constexpr size_t kTokensPerLookup = Direct ? 1 : 2;
     const Codes codes = CurrentCodes();
     BitReader in = in_;
     bool ok = true;
-    // Room for a whole group: each token advances by at most kSpan unless it
-    // is a long run, which ends the group.
-    while (count - e.i >= Group * kTokensPerLookup * Expansion::kSpan) {
-        in.Refill();
+    if constexpr (Direct) {
+        // Room for a whole group: each token advances by at most kSpan
+        // unless it is a long run, which ends the group.
+        while (count - e.i >= Group * Expansion::kSpan) {
+            in.Refill();
 #pragma GCC unroll 4
-        for (unsigned r = 0; r < Group; ++r) {
-            if (Direct) {
+            for (unsigned r = 0; r < Group; ++r) {
                 bool slow = false;
                 const uint32_t token = NextToken<Direct>(in, codes, slow);
                 if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) {
                     e.Run(copies, Expansion::kSpan);
                     break;
                 }
-                continue;
             }
-            const TableEntry& entry = codes.table[in.bits & codes.mask];
-            if (entry.kind != kToken) [[unlikely]] {
-                // A code longer than the table; the walk may use up the
-                // bits the group counted on.
-                BitReader walk = in;
-                const uint32_t token = ReadSymbolSlow(walk, codes, entry);
-                in = walk;
-                if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) e.Run(copies, Expansion::kSpan);
-                break;
-            }
-            const uint64_t bits = in.bits;
-            in.Consume(entry.pairLength);
-            if (const uint64_t copies = e.Fast(static_cast<uint32_t>(entry.value), ~uint64_t(0))) {
-                // Only the first code is taken: the second follows this run.
-                in.bits = bits;
-                in.avail += entry.pairLength;
-                in.Consume(entry.length);
-                e.Run(copies, Expansion::kSpan);
-                break;
-            }
-            if (const uint64_t copies = e.Fast(static_cast<uint32_t>(entry.second), uint64_t(0) - entry.pair)) {
-                e.Run(copies, Expansion::kSpan);
+            if (in.PastEnd()) [[unlikely]] {
+                ok = false;
                 break;
             }
         }
-        if (in.PastEnd()) [[unlikely]] {
-            ok = false;
-            break;
+    } else {
+        // A look-up advances by at most 2 kSegment and writes at most 3
+        // kSegment values from where it starts.
+        constexpr size_t kRoom = (Group - 1) * 2 * kSegment + 3 * kSegment;
+        AliasedInt32* const to = e.out;
+        size_t i = e.i;
+        uint32_t last = e.last;
+        while (count - i >= kRoom) {
+            in.Refill();
+#pragma GCC unroll 4
+            for (unsigned r = 0; r < Group; ++r) {
+                const auto index = static_cast<uint32_t>(in.bits & codes.mask);
+                const RunEntry& run = codes.runs[index];
+                if (run.flags & kSlow) [[unlikely]] {
+                    // A code longer than the table, or a longer run: this
+                    // token alone, exactly; the walk may use up the bits
+                    // the group counted on.
+                    bool slow = false;
+                    const uint32_t token = NextToken<false>(in, codes, slow);
+                    e.i = i;
+                    e.last = last;
+                    e.Exact(token);
+                    i = e.i;
+                    last = e.last;
+                    break;
+                }
+                in.Consume(codes.runLengths[index]);
+                FillSegment(to + i, last);
+                FillSegment(to + i + run.lead, run.first);
+                FillSegment(to + i + run.toSecond, run.second);
+                i += run.cells;
+                last = (last & run.keepMask) | (run.second & ~run.keepMask);
+            }
+            if (in.PastEnd()) [[unlikely]] {
+                ok = false;
+                break;
+            }
         }
+        e.i = i;
+        e.last = last;
     }
     while (ok && e.i < count) {
         in.Refill();
@@ -540,6 +627,7 @@ bool EntropyCoder::BeginExpand(size_t total, int32_t base) noexcept {
     pendingRun_ = 0;
     haveLast_ = false;
     base_ = static_cast<uint32_t>(base);
+    if (runs_ != nullptr && base_ != runBase_) RebaseRunTable(base_);
     return true;
 }
 
@@ -547,6 +635,7 @@ bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count) noexcept {
     if (!ready_ || failed_ || count > expandLeft_ || (out == nullptr && count != 0)) return false;
     if (count == 0) return true;
     static_assert(4 * kTableBits <= 56, "a group of table codes must fit one refill");
+    static_assert(kSegment == 8, "FillSegment writes eight values");
     const bool ok = !direct_       ? ExpandLoop<false, 4>(out, count)
                     : count_ <= 14 ? ExpandLoop<true, 4>(out, count)
                                    : ExpandLoop<true, 1>(out, count);

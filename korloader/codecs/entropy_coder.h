@@ -72,20 +72,38 @@ private:
         int32_t child1;
     };
     // A look-up result for the next kTableBits (or fewer) bits. kind
-    // kToken: the token of the first code and its length; when a second
-    // whole code follows within those bits, its token too (pair 1) and the
-    // length of both, so short codes are decoded two per look-up. kind
-    // kSubTable (codes longer than the table): `value` is where the
-    // second-level table for the following `second` bits starts. kind
-    // kWalk: `value` is the tree node from which the walk continues.
+    // kToken: the token of the code and its length. kind kSubTable (codes
+    // longer than the table): `value` is where the second-level table for
+    // the following `second` bits starts. kind kWalk: `value` is the tree
+    // node from which the walk continues.
     enum EntryKind : uint8_t { kToken = 0, kSubTable = 1, kWalk = 2 };
     struct TableEntry {
         int32_t value;
         int32_t second;
         uint8_t length;
-        uint8_t pairLength;
         uint8_t kind;
-        uint8_t pair;
+    };
+    // What the expansion writes for the next kTableBits bits: one or two
+    // whole codes, as up to three segments of equal values: `lead` copies
+    // of the previous value (a run), then `first` up to index `toSecond`,
+    // then `second` up to `cells`. Each segment is at most kSegment long,
+    // so each goes out as one store of kSegment lanes, which the next
+    // segment or look-up overwrites where it reaches too far. The values
+    // include the expansion's base. kKeepsLast: the codes are runs only and
+    // the previous value stays the last one. kSlow: the first code is longer
+    // than the table or a longer run; it is decoded on its own.
+    static constexpr unsigned kSegment = 8;
+    enum RunFlags : uint8_t { kKeepsLast = 1, kSlow = 2 };
+    struct RunEntry {
+        uint32_t first;
+        uint32_t second;
+        uint8_t lead;
+        uint8_t toSecond;
+        uint8_t cells;
+        uint8_t flags;
+        // All ones with kKeepsLast, else 0: the last value is chosen with
+        // it, as a branch on it would mispredict.
+        uint32_t keepMask;
     };
     // Bits of a second-level table: with the first level, codes of up to
     // 19 bits take at most two look-ups.
@@ -122,10 +140,14 @@ private:
     bool BuildTable() noexcept;
     unsigned SubtreeDepth(int32_t root, unsigned limit) const noexcept;
     void FillTable(TableEntry* to, unsigned bits, int32_t root) const noexcept;
+    void FillRunTable() noexcept;
+    void RebaseRunTable(uint32_t base) noexcept;
     // What decoding a token needs, copied out of the object for the hot loop.
     struct Codes {
         const TableEntry* table;
         const TableEntry* subtables;
+        const RunEntry* runs;
+        const uint8_t* runLengths;
         const Node* tree;
         uint64_t mask;   // low `width` bits
         unsigned width;  // direct form: the field width; coded form: the table's bits
@@ -146,6 +168,11 @@ private:
     Node* tree_ = nullptr;
     TableEntry* table_ = nullptr;
     TableEntry* subtables_ = nullptr;
+    // The expansion's view of the table: what each index writes, and the
+    // bits it consumes apart, so that the look-up chain loads one byte.
+    RunEntry* runs_ = nullptr;
+    uint8_t* runLengths_ = nullptr;
+    uint32_t runBase_ = 0;  // the base included in runs_
     unsigned tableBits_ = 0;
     bool ready_ = false;
     bool direct_ = false;

@@ -216,6 +216,45 @@ TEST(EntropyCoderRoundTrip, RunsOfAnyLengthInPiecesOfAnySize) {
     }
 }
 
+// Short codes are expanded two at a time when their values fit a few
+// fixed-width stores: every pair of a value or a run of 1..10 (around the
+// width of those stores, alone and summed) must expand as defined. A second
+// expansion from the same decoder continues the codes with its own base.
+TEST(EntropyCoderRoundTrip, PairsOfValuesAndRunsAroundTheStoreWidth) {
+    std::vector<int32_t> kinds = {0, 1, 2};
+    for (int32_t k = 1; k <= 10; ++k) kinds.push_back(-k);
+    std::vector<int32_t> tokens = {1};
+    for (int repeat = 0; repeat < 3; ++repeat)
+        for (int32_t a : kinds)
+            for (int32_t b : kinds) {
+                tokens.push_back(a);
+                tokens.push_back(b);
+            }
+    // The second call starts at token m, a value, with another base.
+    size_t m = tokens.size() / 2;
+    while (tokens[m] < 0) ++m;
+    std::vector<int32_t> expected;
+    for (size_t t = 0; t < tokens.size(); ++t) {
+        const uint32_t base = t < m ? 1000u : static_cast<uint32_t>(-7);
+        if (tokens[t] >= 0)
+            expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(tokens[t]) + base));
+        else
+            expected.insert(expected.end(), static_cast<size_t>(-tokens[t]), expected.back());
+    }
+    const size_t first = Expand(std::vector<int32_t>(tokens.begin(), tokens.begin() + static_cast<ptrdiff_t>(m)),
+                                SIZE_MAX, 0)
+                             .size();
+    for (EntropyForm form : {EntropyForm::Direct, EntropyForm::Coded}) {
+        const std::vector<uint8_t> block = EncodeEntropyBlock(tokens, form);
+        EntropyCoder coder;
+        ASSERT_TRUE(coder.InitDecoder(block.data(), block.size()));
+        std::vector<int32_t> out(expected.size());
+        ASSERT_TRUE(coder.DecodeAndExpand(out.data(), first, 1000));
+        ASSERT_TRUE(coder.DecodeAndExpand(out.data() + first, out.size() - first, -7));
+        ASSERT_EQ(out, expected);
+    }
+}
+
 TEST(EntropyCoderRoundTrip, CodesLongerThanTheLookUpTable) {
     // Doubling counts make one code per depth: lengths up to 24 bits.
     std::vector<int32_t> tokens;
