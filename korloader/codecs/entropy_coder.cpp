@@ -453,6 +453,13 @@ inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept 
     const auto v = static_cast<int32_t>(value);
     const Quad quad = {v, v, v, v};
     size_t c = 0;
+    // Long runs (empty space) are most of a grid's values: 64 bytes a turn.
+    for (; c + 16 <= copies; c += 16) {
+        StoreQuad(to + c, quad);
+        StoreQuad(to + c + 4, quad);
+        StoreQuad(to + c + 8, quad);
+        StoreQuad(to + c + 12, quad);
+    }
     for (; c + 4 <= copies; c += 4) StoreQuad(to + c, quad);
     for (; c < copies; ++c) to[c] = v;
 }
@@ -567,36 +574,40 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
     } else {
         // A look-up advances by at most 2 kSegment and writes at most 3
         // kSegment values from where it starts.
-        constexpr size_t kRoom = (Group - 1) * 2 * kSegment + 3 * kSegment;
         AliasedInt32* const to = e.out;
         size_t i = e.i;
         uint32_t last = e.last;
-        while (count - i >= kRoom) {
+        // One look-up: writes at most 3 kSegment values from i and advances
+        // by at most 2 kSegment. False when it took the slow way.
+        auto step = [&]() {
+            const auto index = static_cast<uint32_t>(in.bits & codes.mask);
+            const RunEntry& run = codes.runs[index];
+            if (run.flags & kSlow) [[unlikely]] {
+                // A code longer than the table, or a longer run: this token
+                // alone, exactly; the walk may use up the buffered bits.
+                bool slow = false;
+                const uint32_t token = NextToken<false>(in, codes, slow);
+                e.i = i;
+                e.last = last;
+                e.Exact(token);
+                i = e.i;
+                last = e.last;
+                return false;
+            }
+            in.Consume(codes.runLengths[index]);
+            FillSegment(to + i, last);
+            FillSegment(to + i + run.lead, run.first);
+            FillSegment(to + i + run.toSecond, run.second);
+            i += run.cells;
+            last = (last & run.keepMask) | (run.second & ~run.keepMask);
+            return true;
+        };
+        constexpr size_t kGroupRoom = (Group - 1) * 2 * kSegment + 3 * kSegment;
+        while (count - i >= kGroupRoom) {
             in.Refill();
 #pragma GCC unroll 4
-            for (unsigned r = 0; r < Group; ++r) {
-                const auto index = static_cast<uint32_t>(in.bits & codes.mask);
-                const RunEntry& run = codes.runs[index];
-                if (run.flags & kSlow) [[unlikely]] {
-                    // A code longer than the table, or a longer run: this
-                    // token alone, exactly; the walk may use up the bits
-                    // the group counted on.
-                    bool slow = false;
-                    const uint32_t token = NextToken<false>(in, codes, slow);
-                    e.i = i;
-                    e.last = last;
-                    e.Exact(token);
-                    i = e.i;
-                    last = e.last;
-                    break;
-                }
-                in.Consume(codes.runLengths[index]);
-                FillSegment(to + i, last);
-                FillSegment(to + i + run.lead, run.first);
-                FillSegment(to + i + run.toSecond, run.second);
-                i += run.cells;
-                last = (last & run.keepMask) | (run.second & ~run.keepMask);
-            }
+            for (unsigned r = 0; r < Group; ++r)
+                if (!step()) break;
             if (in.PastEnd()) [[unlikely]] {
                 ok = false;
                 break;

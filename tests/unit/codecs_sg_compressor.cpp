@@ -246,14 +246,15 @@ TEST(SGCompressorRoundTrip, PassesMatchTheDefinitionOnArbitraryIntegers) {
     }
 }
 
-// Grids are decoded a few rows at a time: rows longer than a piece, pieces
-// that end inside a slice, one-cell rows and axes (which the decoder drops),
-// pass counts above the number of rows or slices, and zero runs that cross
-// pieces must all give the values the definition gives.
+// Grids are decoded a few rows at a time (pieces of 16384 values): rows
+// longer than a piece, pieces that end inside a slice, one-cell rows and
+// axes (which the decoder drops), pass counts above the number of rows or
+// slices, and zero runs that cross pieces must all give the values the
+// definition gives.
 TEST(SGCompressorRoundTrip, GridShapesAcrossPieces) {
     const std::vector<std::vector<int32_t>> shapes = {
-        {5000, 3, 2}, {37, 150, 5}, {1, 1, 9000}, {1, 700, 12}, {4096, 2, 2}, {4097, 1, 3}, {64, 64, 3}, {3, 2, 1500},
-        {5, 1, 900},  {1, 40, 1},   {9000, 1, 1}};
+        {17000, 3, 2}, {37, 150, 5}, {1, 1, 9000}, {1, 700, 12}, {16384, 2, 2}, {16385, 1, 3}, {64, 64, 9},
+        {3, 2, 6000},  {5, 1, 900},  {1, 40, 1},   {9000, 1, 1}};
     std::mt19937 rng(5);
     for (const std::vector<int32_t>& dims : shapes) {
         const size_t n = static_cast<size_t>(dims[0]) * dims[1] * dims[2];
