@@ -291,62 +291,54 @@ bool EntropyCoder::BuildTable() noexcept {
     return true;
 }
 
-// What the expansion writes for each index: the first code, and a second
-// one when it lies within the index's bits too and the segments stay within
-// kSegment values (else the entry takes the first code alone).
+// What the expansion writes for each index: the codes that lie whole
+// within the index's bits, as many as the segments hold (at least the
+// first, unless it is slow).
 void EntropyCoder::FillRunTable() noexcept {
+    struct Segments {
+        uint32_t value[kSegments] = {0, 0, 0};
+        unsigned start[kSegments] = {0, 0, 0};
+        unsigned used = 0;  // literal segments
+        unsigned cells = 0;
+        // Adds one token; false (unchanged) when the segments cannot take it.
+        bool Add(int32_t token) {
+            if (token >= 0) {
+                if (used == kSegments) return false;
+                value[used] = static_cast<uint32_t>(token);
+                start[used++] = cells++;
+                return true;
+            }
+            // A run repeats the last value: it lengthens the open segment
+            // (the lead while there is no value yet).
+            const int64_t copies = -int64_t{token};
+            const unsigned from = used == 0 ? 0 : start[used - 1];
+            if (cells - from + copies > kSegment) return false;
+            cells += static_cast<unsigned>(copies);
+            return true;
+        }
+    };
     const uint32_t size = uint32_t(1) << tableBits_;
     for (uint32_t index = 0; index < size; ++index) {
-        const TableEntry& code = table_[index];
-        RunEntry run{};
-        runLengths_[index] = code.length;
-        if (code.kind != kToken) {
-            run.flags = kSlow;
-            runs_[index] = run;
+        const TableEntry* code = &table_[index];
+        Segments segments;
+        unsigned length = 0;
+        while (code->kind == kToken && length + code->length <= tableBits_ && segments.Add(code->value)) {
+            length += code->length;
+            code = &table_[index >> length];
+        }
+        RunEntry& run = runs_[index];
+        run = RunEntry{};
+        if (length == 0) {
+            runLengths_[index] = kSlowCode;
             continue;
         }
-        // Adds one token to the segments; false when they would not fit.
-        auto add = [](RunEntry& r, int32_t token) {
-            if (token < 0) {
-                // A run repeats whatever came last: the lead while nothing
-                // else came, else the first value (the second closes the entry).
-                const int64_t copies = -int64_t{token};
-                if (r.flags & kKeepsLast) {
-                    if (r.lead + copies > kSegment) return false;
-                    r.lead = static_cast<uint8_t>(r.lead + copies);
-                    r.toSecond = r.cells = r.lead;
-                    return true;
-                }
-                if (r.cells != r.toSecond || r.toSecond - r.lead + copies > kSegment) return false;
-                r.toSecond = r.cells = static_cast<uint8_t>(r.toSecond + copies);
-                return true;
-            }
-            if (r.flags & kKeepsLast) {
-                r.flags = 0;
-                r.first = r.second = static_cast<uint32_t>(token);
-                r.toSecond = r.cells = static_cast<uint8_t>(r.lead + 1);
-                return true;
-            }
-            if (r.cells != r.toSecond) return false;
-            r.second = static_cast<uint32_t>(token);
-            r.cells = static_cast<uint8_t>(r.cells + 1);
-            return true;
-        };
-        run.flags = kKeepsLast;
-        if (!add(run, code.value)) {
-            run = RunEntry{};
-            run.flags = kSlow;
-            runs_[index] = run;
-            continue;
+        runLengths_[index] = static_cast<uint8_t>(length | (segments.used == 0 ? kRunsOnly : 0));
+        run.cells = static_cast<uint8_t>(segments.cells);
+        for (unsigned s = 0; s < kSegments; ++s) {
+            const bool used = s < segments.used;
+            run.start[s] = static_cast<uint8_t>(used ? segments.start[s] : segments.cells);
+            run.value[s] = used ? segments.value[s] : s == 0 ? 0 : run.value[s - 1];
         }
-        const TableEntry& next = table_[index >> code.length];
-        RunEntry pair = run;
-        if (next.kind == kToken && code.length + next.length <= tableBits_ && add(pair, next.value)) {
-            run = pair;
-            runLengths_[index] = static_cast<uint8_t>(code.length + next.length);
-        }
-        run.keepMask = (run.flags & kKeepsLast) ? ~uint32_t(0) : 0;
-        runs_[index] = run;
     }
     runBase_ = 0;
 }
@@ -355,10 +347,8 @@ void EntropyCoder::FillRunTable() noexcept {
 void EntropyCoder::RebaseRunTable(uint32_t base) noexcept {
     const uint32_t size = uint32_t(1) << tableBits_;
     const uint32_t shift = base - runBase_;
-    for (uint32_t index = 0; index < size; ++index) {
-        runs_[index].first += shift;
-        runs_[index].second += shift;
-    }
+    for (uint32_t index = 0; index < size; ++index)
+        for (uint32_t& value : runs_[index].value) value += shift;
     runBase_ = base;
 }
 
@@ -533,12 +523,13 @@ struct Expansion {
 // The hot loop. Codes are read in groups from one refill of the bit buffer
 // (56+ bits hold four look-ups of the table or four fields of up to 14 bits;
 // wider fields go one by one), so the refill's load is off the path from one
-// look-up to the next; a look-up of the coded form yields one or two tokens.
-// The end of the input is only noticed through the zero bits fed past it
-// (PastEnd), once per group: a group that ran past it fails the block,
-// whatever it wrote. The last few values are written one token at a time.
+// look-up to the next; a look-up of the coded form yields up to three
+// tokens. The end of the input is only noticed through the zero bits fed
+// past it (PastEnd), once per group: a group that ran past it fails the
+// block, whatever it wrote. The last few values are written one token at a
+// time.
 template <bool Direct, unsigned Group>
-bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
+bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noexcept {
     Expansion e{out, count, 0, last_, base_, pendingRun_};
     if (e.pending != 0) e.Run(e.pending, 0);
     if (!haveLast_ && e.i < count) {
@@ -572,19 +563,21 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
             }
         }
     } else {
-        // A look-up advances by at most 2 kSegment and writes at most 3
-        // kSegment values from where it starts.
         AliasedInt32* const to = e.out;
         size_t i = e.i;
         uint32_t last = e.last;
-        // One look-up: writes at most 3 kSegment values from i and advances
-        // by at most 2 kSegment. False when it took the slow way.
+        // A look-up advances by at most 4 kSegment values and stores at
+        // most as many from where it starts: it needs that room before
+        // out + count, less the slack after it.
+        const size_t storeRoom = slack >= 4 * kSegment ? 0 : 4 * kSegment - slack;
+        enum Step { kNext, kEndGroup, kStop };
         auto step = [&]() {
             const auto index = static_cast<uint32_t>(in.bits & codes.mask);
-            const RunEntry& run = codes.runs[index];
-            if (run.flags & kSlow) [[unlikely]] {
+            const unsigned length = codes.runLengths[index];
+            if (length & kSlowCode) [[unlikely]] {
                 // A code longer than the table, or a longer run: this token
                 // alone, exactly; the walk may use up the buffered bits.
+                if (i == count) return kStop;
                 bool slow = false;
                 const uint32_t token = NextToken<false>(in, codes, slow);
                 e.i = i;
@@ -592,22 +585,25 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count) noexcept {
                 e.Exact(token);
                 i = e.i;
                 last = e.last;
-                return false;
+                return kEndGroup;
             }
-            in.Consume(codes.runLengths[index]);
+            const RunEntry& run = codes.runs[index];
+            if (count - i < std::max<size_t>(run.cells, storeRoom)) return kStop;
+            in.Consume(length & kLengthBits);
             FillSegment(to + i, last);
-            FillSegment(to + i + run.lead, run.first);
-            FillSegment(to + i + run.toSecond, run.second);
+            FillSegment(to + i + run.start[0], run.value[0]);
+            FillSegment(to + i + run.start[1], run.value[1]);
+            FillSegment(to + i + run.start[2], run.value[2]);
             i += run.cells;
-            last = (last & run.keepMask) | (run.second & ~run.keepMask);
-            return true;
+            const uint32_t keep = 0u - ((length & kRunsOnly) >> 6);
+            last = (last & keep) | (run.value[2] & ~keep);
+            return kNext;
         };
-        constexpr size_t kGroupRoom = (Group - 1) * 2 * kSegment + 3 * kSegment;
-        while (count - i >= kGroupRoom) {
+        for (Step s = kNext; s != kStop;) {
             in.Refill();
 #pragma GCC unroll 4
             for (unsigned r = 0; r < Group; ++r)
-                if (!step()) break;
+                if ((s = step()) != kNext) break;
             if (in.PastEnd()) [[unlikely]] {
                 ok = false;
                 break;
@@ -642,14 +638,16 @@ bool EntropyCoder::BeginExpand(size_t total, int32_t base) noexcept {
     return true;
 }
 
-bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count) noexcept {
+bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count, size_t slack) noexcept {
     if (!ready_ || failed_ || count > expandLeft_ || (out == nullptr && count != 0)) return false;
     if (count == 0) return true;
     static_assert(4 * kTableBits <= 56, "a group of table codes must fit one refill");
     static_assert(kSegment == 8, "FillSegment writes eight values");
-    const bool ok = !direct_       ? ExpandLoop<false, 4>(out, count)
-                    : count_ <= 14 ? ExpandLoop<true, 4>(out, count)
-                                   : ExpandLoop<true, 1>(out, count);
+    static_assert(kExpandSlack == 4 * kSegment, "a look-up's stores reach 4 kSegment values");
+    static_assert(kTableBits <= kLengthBits && kRunsOnly >> 6 == 1, "the length byte's fields");
+    const bool ok = !direct_       ? ExpandLoop<false, 4>(out, count, slack)
+                    : count_ <= 14 ? ExpandLoop<true, 4>(out, count, slack)
+                                   : ExpandLoop<true, 1>(out, count, slack);
     if (!ok) {
         failed_ = true;
         return false;

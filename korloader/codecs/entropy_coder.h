@@ -44,7 +44,11 @@ public:
     // whose counts add up to total. A run may cross from one piece into the
     // next; only one reaching past the total is cut and logged.
     bool BeginExpand(size_t total, int32_t base) noexcept;
-    bool ExpandNext(AliasedInt32* out, size_t count) noexcept;
+    // `slack` values after out + count may be overwritten with scratch
+    // values: with kExpandSlack of them, the expansion runs at full speed
+    // up to the end of the piece.
+    static constexpr size_t kExpandSlack = 32;
+    bool ExpandNext(AliasedInt32* out, size_t count, size_t slack = 0) noexcept;
 
     // One token (symbol + M), without run expansion or base. After a failure
     // (no block, input exhausted) it returns 0 and Failed() turns true.
@@ -83,28 +87,29 @@ private:
         uint8_t length;
         uint8_t kind;
     };
-    // What the expansion writes for the next kTableBits bits: one or two
-    // whole codes, as up to three segments of equal values: `lead` copies
-    // of the previous value (a run), then `first` up to index `toSecond`,
-    // then `second` up to `cells`. Each segment is at most kSegment long,
-    // so each goes out as one store of kSegment lanes, which the next
-    // segment or look-up overwrites where it reaches too far. The values
-    // include the expansion's base. kKeepsLast: the codes are runs only and
-    // the previous value stays the last one. kSlow: the first code is longer
-    // than the table or a longer run; it is decoded on its own.
+    // What the expansion writes for the next kTableBits bits: up to three
+    // whole codes, as segments of equal values. First `start[0]` copies of
+    // the previous value (runs), then value[s] from start[s] on, up to the
+    // next start or `cells`. Each segment is at most kSegment long, so each
+    // goes out as one store of kSegment lanes, which the next segment or
+    // look-up overwrites where it reaches too far. Segments a look-up does
+    // not use start at `cells` and repeat its last value, which is
+    // value[2]. Values include the expansion's base.
     static constexpr unsigned kSegment = 8;
-    enum RunFlags : uint8_t { kKeepsLast = 1, kSlow = 2 };
+    static constexpr unsigned kSegments = 3;
     struct RunEntry {
-        uint32_t first;
-        uint32_t second;
-        uint8_t lead;
-        uint8_t toSecond;
+        uint32_t value[kSegments];
+        uint8_t start[kSegments];
         uint8_t cells;
-        uint8_t flags;
-        // All ones with kKeepsLast, else 0: the last value is chosen with
-        // it, as a branch on it would mispredict.
-        uint32_t keepMask;
     };
+    // The byte per index that the look-up chain loads: the bits to consume
+    // (low 6 bits; a 64-bit shift ignores the rest), kRunsOnly when the
+    // codes are all runs (the previous value stays the last one), and
+    // kSlowCode when the first code is longer than the table or a run
+    // longer than a segment, to be decoded on its own.
+    static constexpr uint8_t kLengthBits = 0x3F;
+    static constexpr uint8_t kRunsOnly = 0x40;
+    static constexpr uint8_t kSlowCode = 0x80;
     // Bits of a second-level table: with the first level, codes of up to
     // 19 bits take at most two look-ups.
     static constexpr unsigned kSubTableBits = 8;
@@ -159,7 +164,7 @@ private:
     static inline uint32_t NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
     template <bool Direct, unsigned Group>
-    bool ExpandLoop(AliasedInt32* out, size_t count) noexcept;
+    bool ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noexcept;
 
     // Block fields.
     int32_t count_ = 0;   // coded form: table entries n; direct form: width W
@@ -168,8 +173,8 @@ private:
     Node* tree_ = nullptr;
     TableEntry* table_ = nullptr;
     TableEntry* subtables_ = nullptr;
-    // The expansion's view of the table: what each index writes, and the
-    // bits it consumes apart, so that the look-up chain loads one byte.
+    // The expansion's view of the table: what each index writes, and apart
+    // from that its length byte, so that the look-up chain loads one byte.
     RunEntry* runs_ = nullptr;
     uint8_t* runLengths_ = nullptr;
     uint32_t runBase_ = 0;  // the base included in runs_

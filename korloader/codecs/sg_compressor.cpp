@@ -332,7 +332,7 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
     const bool staged = nx <= kPieceValues;
     const size_t rows = ny * nz;
     const size_t pieceRows = std::max<size_t>(1, kPieceValues / nx);
-    const size_t stageValues = staged ? std::min(pieceRows, rows) * nx : 0;
+    const size_t stageValues = staged ? std::min(pieceRows, rows) * nx + EntropyCoder::kExpandSlack : 0;
     // Kept slices, kept rows, one row that passes keeping none write to,
     // and the staging buffer.
     const size_t workValues =
@@ -356,7 +356,11 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
         const size_t count = std::min(pieceRows, rows - first);
         float* const destination = out + first * nx;
         Word* const piece = staged ? stage : reinterpret_cast<Word*>(destination);
-        ok = coder.ExpandNext(reinterpret_cast<AliasedInt32*>(piece), count * nx);
+        // The expansion may scribble a little past the piece: into the
+        // staging buffer's slack, or into rows of the destination that are
+        // expanded next.
+        const size_t slack = staged ? EntropyCoder::kExpandSlack : (rows - first - count) * nx;
+        ok = coder.ExpandNext(reinterpret_cast<AliasedInt32*>(piece), count * nx, slack);
         if (!ok) break;
         if (passes == 0) {
             Convert(piece, reinterpret_cast<Word*>(destination), count * nx, rec);
