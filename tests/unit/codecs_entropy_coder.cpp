@@ -196,22 +196,27 @@ TEST(EntropyCoderRoundTrip, RunsOfAnyLengthInPiecesOfAnySize) {
             bool ok = false;
             ASSERT_EQ(Decode(block, total, base, &ok), expected) << trial;
             ASSERT_TRUE(ok);
-            for (size_t maxPiece : {size_t(1), size_t(7), size_t(64), size_t(4096)}) {
-                EntropyCoder coder;
-                ASSERT_TRUE(coder.InitDecoder(block.data(), block.size()));
-                ASSERT_TRUE(coder.BeginExpand(total, base));
-                std::vector<int32_t> out(total + 16, 0x5A5A5A5A);
-                for (size_t at = 0; at < total;) {
-                    const size_t piece = std::min<size_t>(total - at, 1 + rng() % maxPiece);
-                    ASSERT_TRUE(coder.ExpandNext(out.data() + at, piece)) << trial << " at " << at;
-                    at += piece;
+            // With slack, a piece may scribble over what follows it: the
+            // next pieces, and then the slack after the last one, but no
+            // further.
+            for (size_t maxPiece : {size_t(1), size_t(7), size_t(64), size_t(4096)})
+                for (size_t slackAfter : {size_t(0), EntropyCoder::kExpandSlack}) {
+                    EntropyCoder coder;
+                    ASSERT_TRUE(coder.InitDecoder(block.data(), block.size()));
+                    ASSERT_TRUE(coder.BeginExpand(total, base));
+                    std::vector<int32_t> out(total + slackAfter + 16, 0x5A5A5A5A);
+                    for (size_t at = 0; at < total;) {
+                        const size_t piece = std::min<size_t>(total - at, 1 + rng() % maxPiece);
+                        const size_t slack = slackAfter == 0 ? 0 : total - at - piece + slackAfter;
+                        ASSERT_TRUE(coder.ExpandNext(out.data() + at, piece, slack)) << trial << " at " << at;
+                        at += piece;
+                    }
+                    EXPECT_FALSE(coder.ExpandNext(out.data(), 1));  // nothing is left to ask for
+                    for (size_t i = total + slackAfter; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5A5A5A5A);
+                    out.resize(total);
+                    ASSERT_EQ(out, expected) << trial << " pieces up to " << maxPiece << " slack " << slackAfter;
                 }
-                EXPECT_FALSE(coder.ExpandNext(out.data(), 1));  // nothing is left to ask for
-                for (size_t i = total; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5A5A5A5A);
-                out.resize(total);
-                ASSERT_EQ(out, expected) << trial << " pieces up to " << maxPiece;
-            }
-            EXPECT_EQ(capture.Log().size(), longLast ? 5u : 0u);
+            EXPECT_EQ(capture.Log().size(), longLast ? 9u : 0u);
         }
     }
 }
