@@ -205,6 +205,18 @@ void WidthSweep(benchmark::internal::Benchmark* b) {
     for (int nx : {4, 8, 16, 32, 64, 128, 256})
         for (int passes : {1, 2, 3, 4, 5}) b->Args({nx, 64, (1 << 20) / 64 / nx, passes});
 }
+// And 64 MiB grids, which no cache holds, around the same choice.
+void WidthSweepLarge(benchmark::internal::Benchmark* b) {
+    for (int nx : {16, 32, 64, 128})
+        for (int passes : {1, 2, 4}) b->Args({nx, 64, (1 << 24) / 64 / nx, passes});
+    b->Args({2, 3, 2796202, 255});
+}
+BENCHMARK(BM_DecodeShape)
+    ->Name("BM_DecodeWidthLarge")
+    ->ArgNames({"nx", "ny", "nz", "passes"})
+    ->Apply(WidthSweepLarge)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_DecodeShape)
     ->Name("BM_DecodeWidth")
     ->ArgNames({"nx", "ny", "nz", "passes"})
