@@ -1,6 +1,7 @@
-// Decoding a 256^3 smoke-like grid channel (quantised, 1 and 2 differencing
+// Decoding a 256^3 smoke-like grid channel (quantised, 1 to 4 differencing
 // passes, as one stream and as zones of 16 slices) against memcpy of the
-// same decoded bytes, measured in the same run.
+// same decoded bytes, measured in the same run; and grids of other shapes
+// and pass counts, down to the narrow many-pass ones hostile streams ask for.
 //
 // Counters per decode benchmark:
 //   memcpy_ratio  decode time / time of one memcpy of the decoded floats
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "codecs/sg_compressor.h"
+#include "support/entropy_encoder.h"
 #include "support/sg_encoder.h"
 
 namespace {
@@ -43,7 +45,7 @@ const std::vector<float>& Field() {
 }
 
 const std::vector<uint8_t>& Stream(int passes, bool zoned) {
-    static std::vector<uint8_t> streams[2][3];
+    static std::vector<uint8_t> streams[2][5];
     std::vector<uint8_t>& s = streams[zoned][passes];
     if (s.empty()) {
         KorTest::SGGridOptions o;
@@ -122,8 +124,103 @@ BENCHMARK(BM_Decode)
     ->ArgNames({"passes", "zoned"})
     ->Args({1, 0})
     ->Args({2, 0})
+    ->Args({3, 0})
+    ->Args({4, 0})
     ->Args({1, 1})
     ->Args({2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A quantised stream of nx x ny x nz small random tokens with the given
+// pass count, written directly (the test encoder's differencing would take
+// long with many passes). The decoded values are of no interest, the time is.
+std::vector<uint8_t> ShapeStream(int32_t nx, int32_t ny, int32_t nz, int passes) {
+    const size_t n = static_cast<size_t>(nx) * ny * nz;
+    std::vector<int32_t> values(n);
+    uint32_t x = 12345;
+    for (int32_t& v : values) {
+        x = x * 1664525u + 1013904223u;
+        v = static_cast<int32_t>(x >> 28);
+    }
+    std::vector<uint8_t> s;
+    auto append = [&s](const auto& v) {
+        const auto* p = reinterpret_cast<const uint8_t*>(&v);
+        s.insert(s.end(), p, p + sizeof v);
+    };
+    append(uint16_t{0xFC01});
+    s.push_back(2);
+    append(nx);
+    append(ny);
+    append(nz);
+    append(1.0f);
+    append(0.0f);
+    append(int32_t{0});
+    s.push_back(static_cast<uint8_t>(passes));
+    const std::vector<uint8_t> block = KorTest::EncodeEntropyBlock(KorTest::Tokenize(values.data(), n));
+    s.insert(s.end(), block.begin(), block.end());
+    return s;
+}
+
+// Decode time of one shape, per cell as well.
+void BM_DecodeShape(benchmark::State& state) {
+    const int32_t nx = static_cast<int32_t>(state.range(0)), ny = static_cast<int32_t>(state.range(1)),
+                  nz = static_cast<int32_t>(state.range(2));
+    const int passes = static_cast<int>(state.range(3));
+    const size_t n = static_cast<size_t>(nx) * ny * nz;
+    const std::vector<uint8_t> stream = ShapeStream(nx, ny, nz, passes);
+    std::unique_ptr<float[]> out(new float[n]);
+    SGCompressor<3> decoder;
+    if (!decoder.Decompress(stream.data(), stream.size(), out.get(), n)) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    double decodeSeconds = 0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        decoder.Decompress(stream.data(), stream.size(), out.get(), n);
+        benchmark::DoNotOptimize(out.get());
+        decodeSeconds += ThreadSeconds() - t0;
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n * sizeof(float)));
+    state.counters["ns_per_cell"] = decodeSeconds / static_cast<double>(state.iterations()) / n * 1e9;
+}
+// Hostile shapes of 1 MiB (2^18 cells): narrow rows, many passes.
+BENCHMARK(BM_DecodeShape)
+    ->ArgNames({"nx", "ny", "nz", "passes"})
+    ->Args({2, 3, 43690, 255})
+    ->Args({1, 2, 131072, 255})
+    ->Args({3, 1, 87381, 255})
+    ->Args({4, 4, 16384, 255})
+    ->Args({16, 16, 1024, 255})
+    ->Args({2, 3, 43690, 17})
+    ->Args({1, 2, 131072, 17})
+    ->Args({3, 1, 87381, 17})
+    ->Args({4, 4, 16384, 17})
+    ->Args({16, 16, 1024, 17})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// Row widths around the choice between the decoders: 4 MiB grids with
+// slices of 64 rows, 1 to 5 passes.
+void WidthSweep(benchmark::internal::Benchmark* b) {
+    for (int nx : {4, 8, 16, 32, 64, 128, 256})
+        for (int passes : {1, 2, 3, 4, 5}) b->Args({nx, 64, (1 << 20) / 64 / nx, passes});
+}
+// And 64 MiB grids, which no cache holds, around the same choice.
+void WidthSweepLarge(benchmark::internal::Benchmark* b) {
+    for (int nx : {16, 32, 64, 128})
+        for (int passes : {1, 2, 4}) b->Args({nx, 64, (1 << 24) / 64 / nx, passes});
+    b->Args({2, 3, 2796202, 255});
+}
+BENCHMARK(BM_DecodeShape)
+    ->Name("BM_DecodeWidthLarge")
+    ->ArgNames({"nx", "ny", "nz", "passes"})
+    ->Apply(WidthSweepLarge)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_DecodeShape)
+    ->Name("BM_DecodeWidth")
+    ->ArgNames({"nx", "ny", "nz", "passes"})
+    ->Apply(WidthSweep)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -189,8 +189,9 @@ std::vector<float> MakeSmokeField(int nx, int ny, int nz, uint32_t seed) {
     }
     // Smooth value noise on a lattice of 8 cells.
     auto lattice = [&](int i, int j, int k) {
-        return random01(static_cast<uint32_t>(i * 73856093) ^ static_cast<uint32_t>(j * 19349663) ^
-                        static_cast<uint32_t>(k * 83492791));
+        // Unsigned products: they wrap (lattice indices past 25 overflow an int).
+        return random01(static_cast<uint32_t>(i) * 73856093u ^ static_cast<uint32_t>(j) * 19349663u ^
+                        static_cast<uint32_t>(k) * 83492791u);
     };
     std::vector<float> field(static_cast<size_t>(nx) * ny * nz, 0.0f);
     for (int k = 0; k < nz; ++k)

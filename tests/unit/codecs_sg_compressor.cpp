@@ -1,7 +1,9 @@
 // SGCompressor: fixed streams, every form, round trips over random and
 // smoke-like data, zones, and streams that must be refused.
 #include <gtest/gtest.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -280,14 +282,14 @@ TEST(SGCompressorRoundTrip, GridShapesAcrossPieces) {
     }
 }
 
-// The grid passes run with 128-, 256- or 512-bit vectors, whichever the
-// processor has: every width it has must give the definition's values, for
-// rows that fill the vectors, leave a tail, or are shorter than one vector.
+// The streamed grid passes run with 128-, 256- or 512-bit vectors,
+// whichever the processor has: every width it has must give the
+// definition's values, for rows that fill the vectors or leave a tail.
 TEST(SGCompressorRoundTrip, EveryVectorWidthGivesTheSameValues) {
     struct WidthReset {
         ~WidthReset() { SGLimitVectorBits(512); }
     } reset;
-    const std::vector<std::vector<int32_t>> shapes = {{3, 40, 6}, {15, 9, 7}, {16, 5, 9}, {17, 6, 5}, {100, 7, 4}, {257, 3, 3}};
+    const std::vector<std::vector<int32_t>> shapes = {{64, 5, 6}, {65, 4, 5}, {100, 7, 4}, {127, 3, 3}, {257, 3, 3}};
     std::mt19937 rng(31);
     for (const std::vector<int32_t>& dims : shapes) {
         const size_t n = static_cast<size_t>(dims[0]) * dims[1] * dims[2];
@@ -315,6 +317,99 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthGivesTheSameValues) {
                 }
             }
         }
+    }
+}
+
+// Stored integers whose decoded values are q: q differenced by the encoder
+// gives small tokens whatever the pass count.
+std::vector<int32_t> SmallDifferences(const std::vector<int32_t>& dims, int passes, std::mt19937& rng) {
+    size_t n = 1;
+    for (int32_t d : dims) n *= static_cast<size_t>(d);
+    std::vector<uint32_t> w(n);
+    for (uint32_t& v : w) v = rng() % 4 == 0 ? static_cast<uint32_t>(rng() % 41) - 20 : 0;
+    KorTest::DifferenceInverse(w, dims, passes);
+    return std::vector<int32_t>(w.begin(), w.end());
+}
+
+// Narrow rows and pass counts above 4 are undone axis by axis in place,
+// wide rows with few passes streamed: both must give the values the
+// definition gives, with wrap-around, on either side of the choice, along
+// axes where passes add across layers of 1, 2, 3 or more cells at a time,
+// and with more passes than any axis has cells.
+TEST(SGCompressorRoundTrip, GridShapesAxisByAxis) {
+    struct Case {
+        std::vector<int32_t> dims;
+        int passes;
+    };
+    const std::vector<Case> cases = {
+        // Many passes on narrow rows (the shapes hostile streams use).
+        {{2, 3, 700}, 255}, {{1, 2, 3000}, 255}, {{3, 1, 2000}, 255}, {{4, 4, 300}, 255}, {{16, 16, 20}, 255},
+        {{2, 3, 700}, 17},  {{1, 2, 3000}, 17},  {{3, 1, 2000}, 17},  {{4, 4, 300}, 17},  {{16, 16, 20}, 17},
+        {{2, 1, 1}, 255},   {{1, 2, 2}, 255},    {{2, 2000, 1}, 5},
+        // Either side of the choice: row width 63 / 64, 4 / 5 passes, and
+        // a one-cell axis 0 whose axis 1 becomes the rows.
+        {{63, 5, 6}, 4}, {{64, 5, 6}, 4}, {{64, 5, 6}, 5}, {{63, 5, 6}, 1}, {{64, 5, 6}, 1}, {{64, 1, 9}, 2},
+        {{63, 1, 9}, 2}, {{1, 64, 7}, 3}, {{1, 63, 7}, 3}, {{64, 2, 2}, 0}, {{63, 2, 2}, 0}, {{200, 3, 4}, 5},
+        // Passes that stop short of or reach the wave between layers.
+        {{40, 2, 2}, 15}, {{40, 2, 2}, 16}, {{40, 2, 2}, 30}, {{2, 9, 9}, 7}, {{2, 9, 9}, 8}, {{3, 7, 5}, 5},
+        {{3, 7, 5}, 6}, {{8, 3, 5}, 2},
+        // More passes than any axis has cells.
+        {{5, 4, 6}, 255}, {{2, 2, 2}, 200}, {{7, 7, 7}, 7},
+        // Every pass acts along all three axes.
+        {{20, 18, 22}, 6}, {{70, 9, 10}, 8}, {{12, 13, 14}, 11},
+    };
+    std::mt19937 rng(31);
+    for (const Case& c : cases) {
+        const size_t n = static_cast<size_t>(c.dims[0]) * c.dims[1] * c.dims[2];
+        const std::vector<int32_t> q = SmallDifferences(c.dims, c.passes, rng);
+        SGQuantised p;
+        p.dims = c.dims;
+        p.passes = c.passes;
+        p.scale = 3.0f;
+        p.offset = -0.75f;
+        std::vector<float> out;
+        ASSERT_TRUE(Decode<3>(Quantised(p, q), out, n));
+        SCOPED_TRACE(testing::Message() << c.dims[0] << "x" << c.dims[1] << "x" << c.dims[2] << " passes "
+                                        << c.passes);
+        ExpectDequantised(out, q, p.scale, p.offset);
+    }
+    // Random small shapes and pass counts up to past every axis.
+    for (int trial = 0; trial < 150; ++trial) {
+        SGQuantised p;
+        p.dims = {1 + static_cast<int32_t>(rng() % 70), 1 + static_cast<int32_t>(rng() % 12),
+                  1 + static_cast<int32_t>(rng() % 30)};
+        p.passes = static_cast<int>(rng() % 40);
+        p.scale = 1.0f;
+        const size_t n = static_cast<size_t>(p.dims[0]) * p.dims[1] * p.dims[2];
+        const std::vector<int32_t> q = SmallDifferences(p.dims, p.passes, rng);
+        std::vector<float> out;
+        ASSERT_TRUE(Decode<3>(Quantised(p, q), out, n));
+        SCOPED_TRACE(testing::Message() << p.dims[0] << "x" << p.dims[1] << "x" << p.dims[2] << " passes "
+                                        << p.passes);
+        ExpectDequantised(out, q, 1.0f, 0.0f);
+    }
+}
+
+// Smoke-like data through the grid encoder, on both decoders, against the
+// reference floats.
+TEST(SGCompressorRoundTrip, SmokeFieldOnNarrowAndWideRows) {
+    struct Case {
+        int nx, ny, nz, passes;
+    };
+    for (const Case& c : {Case{4, 6, 400, 6}, Case{24, 20, 30, 3}, Case{64, 20, 12, 4}, Case{64, 20, 12, 5},
+                          Case{90, 3, 20, 2}}) {
+        const std::vector<float> field = KorTest::MakeSmokeField(c.nx, c.ny, c.nz, 5);
+        KorTest::SGGridOptions o;
+        o.scale = 4096.0f;
+        o.offset = 0.125f;
+        o.passes = c.passes;
+        const std::vector<uint8_t> stream = KorTest::SGGridStream(c.nx, c.ny, c.nz, field.data(), o);
+        ASSERT_FALSE(stream.empty());
+        const std::vector<float> expected = KorTest::SGGridDecoded(field.size(), field.data(), o);
+        std::vector<float> out;
+        ASSERT_TRUE(Decode<3>(stream, out, field.size()));
+        for (size_t i = 0; i < field.size(); ++i)
+            ASSERT_EQ(Bits(out[i]), Bits(expected[i])) << c.nx << "x" << c.ny << "x" << c.nz << " value " << i;
     }
 }
 
@@ -461,6 +556,40 @@ TEST(SGCompressorHostile, ZoneTables) {
     EXPECT_FALSE(Decode<3>(KorTest::SGZonedStream({SGZone{0, zone}, SGZone{4, broken}}), out, 6));
 }
 
+double ThreadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+TEST(SGCompressorHostile, ManyPassesOnNarrowRowsAreQuick) {
+    // 2 x 3 x 10922 cells with 255 passes against the same tokens with one
+    // pass: a hostile stream must cost a few times an ordinary one of its
+    // size, not a few hundred times (thread CPU time, best of three).
+    const int32_t nx = 2, ny = 3, nz = 10922;
+    const size_t n = static_cast<size_t>(nx) * ny * nz;
+    std::vector<int32_t> values(n);
+    for (size_t i = 0; i < n; ++i) values[i] = static_cast<int32_t>((i * 2654435761u) >> 29);
+    const std::vector<uint8_t> block = KorTest::EncodeEntropyBlock(KorTest::Tokenize(values.data(), n));
+    auto best = [&](uint8_t passes) {
+        const std::vector<uint8_t> stream = Bytes(
+            {{0x01, 0xfc, 0x02}, Le(nx), Le(ny), Le(nz), Le(1.0f), Le(0.0f), Le<int32_t>(-3), {passes}, block});
+        std::vector<float> out(n);
+        SGCompressor<3> decoder;
+        double seconds = 1e9;
+        for (int k = 0; k < 3; ++k) {
+            const double t0 = ThreadSeconds();
+            EXPECT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data(), n));
+            seconds = std::min(seconds, ThreadSeconds() - t0);
+        }
+        // Every pass leaves the first value alone: the first token plus the base.
+        EXPECT_EQ(out[0], static_cast<float>(values[0] - 3));
+        return seconds;
+    };
+    const double one = best(1), many = best(255);
+    EXPECT_LT(many, 40 * one + 0.002) << many << " s against " << one << " s";
+}
+
 TEST(SGCompressorHostile, RandomAndMutatedStreamsStayInBounds) {
     std::mt19937 rng(2024);
     SGQuantised p;
@@ -484,6 +613,31 @@ TEST(SGCompressorHostile, RandomAndMutatedStreamsStayInBounds) {
     }
 }
 
+TEST(SGCompressorHostile, MutatedStreamsOnBothGridDecoders) {
+    // Wide rows with few passes (streamed) and narrow rows with many
+    // passes (axis by axis), with bytes of the header or block changed.
+    std::mt19937 rng(4048);
+    std::vector<std::vector<uint8_t>> streams;
+    for (const auto& [dims, passes] : {std::pair<std::vector<int32_t>, int>{{64, 4, 4}, 2},
+                                       std::pair<std::vector<int32_t>, int>{{2, 3, 170}, 255}}) {
+        SGQuantised p;
+        p.dims = dims;
+        p.passes = passes;
+        streams.push_back(Quantised(p, SmallDifferences(dims, passes, rng)));
+    }
+    std::vector<float> out;
+    for (int trial = 0; trial < 1000; ++trial) {
+        std::vector<uint8_t> s = streams[trial % 2];
+        const int flips = 1 + static_cast<int>(rng() % 3);
+        for (int k = 0; k < flips; ++k) {
+            const size_t at = rng() % 2 ? rng() % 28 : rng() % s.size();
+            s[at] = static_cast<uint8_t>(rng());
+        }
+        s.resize(s.size() - rng() % 8);
+        Decode<3>(s, out, 1024 + 64);
+    }
+}
+
 TEST(SGCompressorMessages, LongRunIsLoggedAndTheStreamStillDecodes) {
     // Tokens: 2, then a run of 9 where only 3 values remain.
     std::vector<uint8_t> stream = Bytes({{0x01, 0xfc, 0x02}, Le<int32_t>(4), Le(1.0f), Le(0.0f), Le<int32_t>(0), {0},
@@ -496,23 +650,44 @@ TEST(SGCompressorMessages, LongRunIsLoggedAndTheStreamStillDecodes) {
 }
 
 TEST(SGCompressorMessages, WorkBufferAllocationFailure) {
+    // Rows of 64 cells with one pass: streamed, with a work buffer.
     SGQuantised p;
-    p.dims = {4, 4, 4};
+    p.dims = {64, 2, 2};
     p.passes = 1;
-    const std::vector<int32_t> q(64, 1);
+    const std::vector<int32_t> q(256, 1);
     const std::vector<uint8_t> stream = Quantised(p, q);
-    std::vector<float> out(64);
+    std::vector<float> out(256);
     SGCompressor<3> decoder;
     // Count the decode's allocations; the work buffer is the last of them.
     ZUtils::FailAllocationAt(1000000);
-    ASSERT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data(), 64));
+    ASSERT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data(), 256));
     const int64_t made = ZUtils::AllocationsCounted();
     LogCapture capture;
     ZUtils::FailAllocationAt(made);
-    const bool ok = decoder.Decompress(stream.data(), stream.size(), out.data(), 64);
+    const bool ok = decoder.Decompress(stream.data(), stream.size(), out.data(), 256);
     ZUtils::FailAllocationAt(0);
     EXPECT_FALSE(ok);
     EXPECT_EQ(capture.Log(), std::vector<std::string>{"Can't allocate 0 MB for decompression"});
+
+    // Grids decoded axis by axis allocate no more than a flat array of as
+    // many values does.
+    auto allocations = [](const std::vector<int32_t>& dims, int passes) {
+        SGQuantised n;
+        n.dims = dims;
+        n.passes = passes;
+        const std::vector<uint8_t> s = Quantised(n, std::vector<int32_t>(256, 1));
+        std::vector<float> values(256);
+        SGCompressor<3> d;
+        ZUtils::FailAllocationAt(1000000);
+        EXPECT_TRUE(d.Decompress(s.data(), s.size(), values.data(), 256));
+        const int64_t count = ZUtils::AllocationsCounted();
+        ZUtils::FailAllocationAt(0);
+        return count;
+    };
+    const int64_t flat = allocations({256, 1, 1}, 200);
+    EXPECT_EQ(allocations({64, 2, 2}, 1), flat + 1);
+    EXPECT_EQ(allocations({4, 8, 8}, 1), flat);
+    EXPECT_EQ(allocations({64, 2, 2}, 200), flat);
 }
 
 TEST(SGCompressorOutput, AppendAndReadBytes) {
