@@ -87,10 +87,16 @@ bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room,
 template <int D>
 bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept;
 
-// The grid decoder runs its passes with the widest vectors the processor
-// has (512, 256 or 128 bits); this caps the width, so that tests can check
-// every kernel against the others. Process-wide.
-void SGLimitVectorBits(int bits) noexcept;
+// How the grid decoder writes, process-wide; tests change it to reach every
+// kernel and store on small grids. It runs its passes with the widest
+// vectors the processor has, up to `vectorBits` (512, 256 or 128), and
+// writes the floats of grids of `streamedValues` values or more with
+// streaming stores.
+struct SGGridTuning {
+    int vectorBits = 512;
+    size_t streamedValues = size_t(1) << 22;  // 16 MiB
+};
+void SGSetGridTuning(const SGGridTuning& tuning) noexcept;
 
 extern template class SGCompressor<1>;
 extern template class SGCompressor<3>;

@@ -283,11 +283,14 @@ TEST(SGCompressorRoundTrip, GridShapesAcrossPieces) {
 }
 
 // The streamed grid passes run with 128-, 256- or 512-bit vectors,
-// whichever the processor has: every width it has must give the
-// definition's values, for rows that fill the vectors or leave a tail.
-TEST(SGCompressorRoundTrip, EveryVectorWidthGivesTheSameValues) {
-    struct WidthReset {
-        ~WidthReset() { SGLimitVectorBits(512); }
+// whichever the processor has, and write the floats of large grids with
+// streaming stores, which start where the destination is aligned to a
+// vector. Every width the processor has, with either kind of store, must
+// give the definition's values, for rows that fill the vectors or leave a
+// tail, into destinations at any alignment.
+TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
+    struct TuningReset {
+        ~TuningReset() { SGSetGridTuning(SGGridTuning{}); }
     } reset;
     const std::vector<std::vector<int32_t>> shapes = {{64, 5, 6}, {65, 4, 5}, {100, 7, 4}, {127, 3, 3}, {257, 3, 3}};
     std::mt19937 rng(31);
@@ -306,16 +309,21 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthGivesTheSameValues) {
             p.scale = 3.0f;
             p.offset = -0.5f;
             const std::vector<uint8_t> stream = Quantised(p, std::vector<int32_t>(undone.begin(), undone.end()));
-            for (int bits : {128, 256, 512}) {
-                SGLimitVectorBits(bits);
-                std::vector<float> out;
-                ASSERT_TRUE(Decode<3>(stream, out, n));
-                for (size_t i = 0; i < n; ++i) {
-                    const float want = static_cast<float>(static_cast<int32_t>(expected[i])) * (1.0f / 3.0f) + -0.5f;
-                    ASSERT_EQ(Bits(out[i]), Bits(want)) << dims[0] << "x" << dims[1] << "x" << dims[2] << " passes "
-                                                        << passes << " width " << bits << " value " << i;
-                }
-            }
+            for (int bits : {128, 256, 512})
+                for (size_t streamedValues : {size_t(0), SGGridTuning{}.streamedValues})
+                    for (size_t shift : {0, 1, 2, 3, 4, 8}) {  // floats
+                        SGSetGridTuning(SGGridTuning{bits, streamedValues});
+                        std::vector<float> out(n + shift, std::nanf("3"));
+                        SGCompressor<3> decoder;
+                        ASSERT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data() + shift, n));
+                        for (size_t i = 0; i < n; ++i) {
+                            const float want = static_cast<float>(static_cast<int32_t>(expected[i])) * (1.0f / 3.0f) + -0.5f;
+                            ASSERT_EQ(Bits(out[shift + i]), Bits(want))
+                                << dims[0] << "x" << dims[1] << "x" << dims[2] << " passes " << passes << " width "
+                                << bits << (streamedValues == 0 ? " streamed" : "") << " shift " << shift
+                                << " value " << i;
+                        }
+                    }
         }
     }
 }
