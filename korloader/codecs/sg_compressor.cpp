@@ -385,7 +385,10 @@ const PassRowTable& PassRowKernels() noexcept {
 // first-level cache, measured about 1 ms slower on a 256^3 grid.
 constexpr size_t kPieceValues = 16384;
 
-bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstruct rec) noexcept {
+// `destinationValues`: the size of the whole destination, of which this
+// grid may be one zone.
+bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstruct rec,
+                size_t destinationValues) noexcept {
     const size_t nx = h.dims[0], ny = h.dims[1], nz = h.dims[2];
     const size_t passes = h.passes;
     const size_t sliceSize = nx * ny;
@@ -416,7 +419,7 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
     // Streaming stores for a grid larger than most caches, and only where
     // the floats do not replace the integers in place.
     const bool streamed =
-        kHasStreamingStores && staged && h.count >= gStreamedValues.load(std::memory_order_relaxed);
+        kHasStreamingStores && staged && destinationValues >= gStreamedValues.load(std::memory_order_relaxed);
     const Output lastOutput = streamed ? kStreamedFloats : kFloats;
 
     bool ok = coder.BeginExpand(h.count, h.base);
@@ -563,7 +566,7 @@ constexpr size_t kStreamedPasses = 4;
 constexpr size_t kStreamedWidth = 64;
 
 template <int D>
-bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
+bool DecodeQuantised(const SingleHeader& h, float* out, size_t destinationValues) noexcept {
     if (h.count == 0) return true;
     EntropyCoder coder;
     if (!coder.InitDecoder(h.payload, h.payloadSize, h.count)) return false;
@@ -587,7 +590,7 @@ bool DecodeQuantised(const SingleHeader& h, float* out) noexcept {
         if (longAxes >= 2) {
             for (size_t a = longAxes; a < 3; ++a) grid.dims[a] = 1;
             if (grid.passes <= kStreamedPasses && grid.dims[0] >= kStreamedWidth)
-                return DecodeGrid(grid, coder, out, rec);
+                return DecodeGrid(grid, coder, out, rec, destinationValues);
             return DecodeAxisMajor(grid, coder, out, rec);
         }
     }
@@ -612,7 +615,8 @@ bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexc
 }
 
 template <int D>
-bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written) noexcept {
+bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written,
+                    size_t destinationValues) noexcept {
     SingleHeader h;
     written = 0;
     if (!ParseSingle<D>(stream, size, h) || h.count > room) return false;
@@ -624,7 +628,7 @@ bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room,
             std::fill(out, out + h.count, h.value);
             break;
         default:
-            if (!DecodeQuantised<D>(h, out)) return false;
+            if (!DecodeQuantised<D>(h, out, std::max(destinationValues, h.count))) return false;
             break;
     }
     written = h.count;
@@ -666,7 +670,7 @@ void SGCompressor<D>::ProcessJob(Job& job) {
         zone.inputSize = entry.inputSize;
         zone.valueCount = entry.valueCount;
         size_t written = 0;
-        if (!SGDecodeSingle<D>(zone.input, zone.inputSize, zone.destination, zone.valueCount, written))
+        if (!SGDecodeSingle<D>(zone.input, zone.inputSize, zone.destination, zone.valueCount, written, zoneOutCount_))
             zone.failed = true;
     }
 }
@@ -747,9 +751,11 @@ bool SGCompressor<D>::DecompressZoned(float* out, size_t outCount) noexcept {
         for (Job* job = FirstJob(); job != nullptr; job = job->next) static_cast<Zone*>(job)->failed = false;
         zones_ = zones;
         zoneOut_ = out;
+        zoneOutCount_ = outCount;
         Run(0, nullptr);
         zones_ = nullptr;
         zoneOut_ = nullptr;
+        zoneOutCount_ = 0;
         for (Job* job = FirstJob(); job != nullptr; job = job->next)
             if (static_cast<Zone*>(job)->failed) ok = false;
     } else {
@@ -767,7 +773,7 @@ void SGSetGridTuning(const SGGridTuning& tuning) noexcept {
 
 template class SGCompressor<1>;
 template class SGCompressor<3>;
-template bool SGDecodeSingle<1>(const uint8_t*, size_t, float*, size_t, size_t&) noexcept;
-template bool SGDecodeSingle<3>(const uint8_t*, size_t, float*, size_t, size_t&) noexcept;
+template bool SGDecodeSingle<1>(const uint8_t*, size_t, float*, size_t, size_t&, size_t) noexcept;
+template bool SGDecodeSingle<3>(const uint8_t*, size_t, float*, size_t, size_t&, size_t) noexcept;
 template bool SGSingleValueCount<1>(const uint8_t*, size_t, size_t&) noexcept;
 template bool SGSingleValueCount<3>(const uint8_t*, size_t, size_t&) noexcept;

@@ -75,13 +75,17 @@ private:
     // The zones of the current pass and their destination, for ProcessJob.
     const ZoneEntry* zones_ = nullptr;
     float* zoneOut_ = nullptr;
+    size_t zoneOutCount_ = 0;
 };
 
 // Decodes one single (0xFC01) stream of `size` bytes at `stream` into out.
 // The stream may declare at most `room` values; `written` receives how many
 // it declared (all of them written on success). Cells beyond are untouched.
+// `destinationValues` is the size of the whole destination when the stream
+// is one zone of it: large destinations are written around the caches.
 template <int D>
-bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written) noexcept;
+bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room, size_t& written,
+                    size_t destinationValues = 0) noexcept;
 
 // Reads the value count of the single stream at `stream` without decoding.
 template <int D>

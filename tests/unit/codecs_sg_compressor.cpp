@@ -287,7 +287,7 @@ TEST(SGCompressorRoundTrip, GridShapesAcrossPieces) {
 // streaming stores, which start where the destination is aligned to a
 // vector. Every width the processor has, with either kind of store, must
 // give the definition's values, for rows that fill the vectors or leave a
-// tail, into destinations at any alignment.
+// tail, into destinations at any alignment, whole or in zones.
 TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
     struct TuningReset {
         ~TuningReset() { SGSetGridTuning(SGGridTuning{}); }
@@ -308,11 +308,25 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
             p.passes = passes;
             p.scale = 3.0f;
             p.offset = -0.5f;
-            const std::vector<uint8_t> stream = Quantised(p, std::vector<int32_t>(undone.begin(), undone.end()));
+            const std::vector<uint8_t> single = Quantised(p, std::vector<int32_t>(undone.begin(), undone.end()));
+            // The same values as two zones, each smaller than the whole
+            // destination, which decides the kind of store.
+            const size_t split = static_cast<size_t>(dims[0]) * dims[1] * (dims[2] / 2);
+            std::vector<SGZone> zones;
+            for (size_t part : {size_t(0), size_t(1)}) {
+                SGQuantised zp = p;
+                zp.dims[2] = part == 0 ? dims[2] / 2 : dims[2] - dims[2] / 2;
+                const auto from = expected.begin() + static_cast<ptrdiff_t>(part == 0 ? 0 : split);
+                const auto to = part == 0 ? expected.begin() + static_cast<ptrdiff_t>(split) : expected.end();
+                zones.push_back(SGZone{static_cast<int32_t>(part == 0 ? 0 : split),
+                                       Quantised(zp, std::vector<int32_t>(from, to))});
+            }
+            const std::vector<uint8_t> zoned = KorTest::SGZonedStream(zones);
             for (int bits : {128, 256, 512})
-                for (size_t streamedValues : {size_t(0), SGGridTuning{}.streamedValues})
+                for (size_t streamedValues : {n, SGGridTuning{}.streamedValues})
                     for (size_t shift : {0, 1, 2, 3, 4, 8}) {  // floats
                         SGSetGridTuning(SGGridTuning{bits, streamedValues});
+                        const std::vector<uint8_t>& stream = shift % 2 == 0 ? single : zoned;
                         std::vector<float> out(n + shift, std::nanf("3"));
                         SGCompressor<3> decoder;
                         ASSERT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data() + shift, n));
@@ -320,7 +334,7 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
                             const float want = static_cast<float>(static_cast<int32_t>(expected[i])) * (1.0f / 3.0f) + -0.5f;
                             ASSERT_EQ(Bits(out[shift + i]), Bits(want))
                                 << dims[0] << "x" << dims[1] << "x" << dims[2] << " passes " << passes << " width "
-                                << bits << (streamedValues == 0 ? " streamed" : "") << " shift " << shift
+                                << bits << (streamedValues == n ? " streamed" : "") << " shift " << shift
                                 << " value " << i;
                         }
                     }
