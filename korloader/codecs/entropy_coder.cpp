@@ -438,20 +438,32 @@ using Quad = int32_t __attribute__((vector_size(16)));
 
 inline void StoreQuad(AliasedInt32* to, Quad quad) noexcept { std::memcpy(to, &quad, 16); }
 
-// Writes `copies` copies of value at to.
+// Writes `copies` copies of value at to. Long runs (empty space) are most
+// of a grid's values: 64 bytes a turn, and the end of the run as one last
+// store that overlaps what is written, instead of loops that mispredict.
 inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept {
     const auto v = static_cast<int32_t>(value);
     const Quad quad = {v, v, v, v};
-    size_t c = 0;
-    // Long runs (empty space) are most of a grid's values: 64 bytes a turn.
-    for (; c + 16 <= copies; c += 16) {
-        StoreQuad(to + c, quad);
-        StoreQuad(to + c + 4, quad);
-        StoreQuad(to + c + 8, quad);
-        StoreQuad(to + c + 12, quad);
+    if (copies >= 16) {
+        for (size_t c = 0; c + 16 < copies; c += 16) {
+            StoreQuad(to + c, quad);
+            StoreQuad(to + c + 4, quad);
+            StoreQuad(to + c + 8, quad);
+            StoreQuad(to + c + 12, quad);
+        }
+        AliasedInt32* const end = to + copies;
+        StoreQuad(end - 16, quad);
+        StoreQuad(end - 12, quad);
+        StoreQuad(end - 8, quad);
+        StoreQuad(end - 4, quad);
+        return;
     }
-    for (; c + 4 <= copies; c += 4) StoreQuad(to + c, quad);
-    for (; c < copies; ++c) to[c] = v;
+    if (copies >= 4) {
+        for (size_t c = 0; c + 4 < copies; c += 4) StoreQuad(to + c, quad);
+        StoreQuad(to + copies - 4, quad);
+        return;
+    }
+    for (size_t c = 0; c < copies; ++c) to[c] = v;
 }
 
 // kSegment (8) copies of value at to.
