@@ -59,7 +59,9 @@ public:
     size_t BytesConsumed() const noexcept;
 
     // Codes up to this many bits are decoded with one table look-up; longer
-    // ones continue in the tree. 2^11 entries of 12 bytes stay in L1 cache.
+    // ones continue in the tree. The tables of 2^11 entries (12 bytes to
+    // decode one code, 16 to expand up to three, 1 for the length) take
+    // 58 KiB; 12 bits measured no faster.
     static constexpr unsigned kTableBits = 11;
 
 private:
@@ -103,10 +105,10 @@ private:
         uint8_t cells;
     };
     // The byte per index that the look-up chain loads: the bits to consume
-    // (low 6 bits; a 64-bit shift ignores the rest), kRunsOnly when the
-    // codes are all runs (the previous value stays the last one), and
-    // kSlowCode when the first code is longer than the table or a run
-    // longer than a segment, to be decoded on its own.
+    // (low 6 bits), kRunsOnly when the codes are all runs (the previous
+    // value stays the last one), and kSlowCode when the first code is
+    // longer than the table or a run longer than a segment, to be decoded
+    // on its own.
     static constexpr uint8_t kLengthBits = 0x3F;
     static constexpr uint8_t kRunsOnly = 0x40;
     static constexpr uint8_t kSlowCode = 0x80;
