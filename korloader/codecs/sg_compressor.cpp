@@ -206,9 +206,15 @@ inline void StreamingStoresDone() noexcept {
 #endif
 }
 
+// `to` is aligned to the vector. Clang has a builtin for any vector type;
+// GCC, whose x86 builtins exist only in functions compiled for their
+// instruction set, gets the instruction itself (its operand constraints
+// are checked only once the body is inlined into such a function).
 template <size_t L, class F>
 [[gnu::always_inline]] inline void StoreStreaming(float* to, const F& f) noexcept {
-#if defined(__x86_64__)
+#if defined(__clang__)
+    __builtin_nontemporal_store(f, reinterpret_cast<F*>(to));
+#elif defined(__x86_64__)
     if constexpr (L == 4)
         asm("movntps %1, %0" : "=m"(*reinterpret_cast<F*>(to)) : "x"(f));
     else if constexpr (L == 8)
@@ -220,16 +226,80 @@ template <size_t L, class F>
 #endif
 }
 
-// The pass over one row, L lanes at a time. Everything vector-valued stays
-// inside this body, which is inlined into a function compiled for the
-// vector width: a vector passed between functions of different targets
-// would change the calling convention.
+// The vector helpers and row bodies below are always inlined into a function
+// compiled for their vector width, and take vectors by reference only: a
+// vector passed by value between functions of different targets would
+// change the calling convention.
+
+// In-register running sum of the L lanes of x: log2 L shifted adds.
+template <size_t L, class U>
+[[gnu::always_inline]] inline void ScanLanes(U& x) noexcept {
+    const U zero = {};
+    if constexpr (L == 4) {
+        x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);
+        x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);
+    } else if constexpr (L == 8) {
+        x += __builtin_shufflevector(zero, x, 0, 8, 9, 10, 11, 12, 13, 14);
+        x += __builtin_shufflevector(zero, x, 0, 1, 8, 9, 10, 11, 12, 13);
+        x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 8, 9, 10, 11);
+    } else {
+        x += __builtin_shufflevector(zero, x, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+        x += __builtin_shufflevector(zero, x, 0, 1, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29);
+        x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27);
+        x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23);
+    }
+}
+
+// The reconstruction in every lane, made once per row: built inside the
+// loop, the compiler assembles it lane by lane on every turn.
+template <size_t L>
+struct ReconstructLanes {
+    typename VectorTypes<L>::Float scale, offset;
+    explicit ReconstructLanes(Reconstruct rec) noexcept {
+        for (size_t l = 0; l < L; ++l) {
+            scale[l] = rec.r;
+            offset[l] = rec.offset;
+        }
+    }
+};
+
+// Converts the L integers of x and writes the floats at to.
+template <size_t L, Output Out, class U>
+[[gnu::always_inline]] inline void WriteFloats(float* to, const U& x, const ReconstructLanes<L>& rec) noexcept {
+    using S = typename VectorTypes<L>::Signed;
+    using F = typename VectorTypes<L>::Float;
+    // (float)q * r + offset in single precision, never fused; (S)x reinterprets the lanes.
+    const F f = __builtin_convertvector((S)x, F) * rec.scale + rec.offset;
+    if (Out == kStreamedFloats)
+        StoreStreaming<L>(to, f);
+    else
+        std::memcpy(to, &f, sizeof f);
+}
+
+// Adds a row of integers at `at` to x, lane by lane.
+template <class U>
+[[gnu::always_inline]] inline void AddRow(U& x, const Word* at) noexcept {
+    U row;
+    std::memcpy(&row, at, sizeof row);
+    x += row;
+}
+
+// One cell of a pass, given the value its running sum (or the head) gives.
+template <bool AddRows, bool AddSlice, bool Convert>
+[[gnu::always_inline]] inline void PassCell(size_t i, uint32_t a, Word* result, uint32_t* rowSums, float* out,
+                                            Reconstruct rec) noexcept {
+    if (AddRows) a += rowSums[i];
+    rowSums[i] = a;
+    if (AddSlice) a += result[i];
+    result[i] = a;
+    if (Convert) out[i] = std::bit_cast<float>(rec(a));
+}
+
+// The pass over one row, L lanes at a time.
 template <size_t L, bool AddRows, bool AddSlice, Output Out>
 [[gnu::always_inline]] inline void PassRowBody(const PassRow& row, Reconstruct rec) noexcept {
     constexpr bool Convert = Out != kKeepOnly;
     using U = typename VectorTypes<L>::Unsigned;
-    using S = typename VectorTypes<L>::Signed;
-    using F = typename VectorTypes<L>::Float;
     // Locals, not the struct's fields: the rows are written through an
     // aliasing type, after which fields would be reloaded.
     const Word* const source = row.source;
@@ -239,130 +309,81 @@ template <size_t L, bool AddRows, bool AddSlice, Output Out>
     const size_t nx = row.nx;
     const size_t head = std::min(row.start - 1, nx);
     size_t i = 0;
-    for (; i < head; ++i) {
-        uint32_t a = source[i];
-        if (AddRows) a += rowSums[i];
-        rowSums[i] = a;
-        if (AddSlice) a += result[i];
-        result[i] = a;
-        if (Convert) out[i] = std::bit_cast<float>(rec(a));
-    }
+    for (; i < head; ++i) PassCell<AddRows, AddSlice, Convert>(i, source[i], result, rowSums, out, rec);
 
     // The running sum L lanes at a time: each vector is scanned in-register
-    // (log2 L shifted adds) and offset by the carry, so the serial
-    // dependency is one add and one broadcast per L values.
-    const U zero = {};
-    F scale, offset;
-    for (size_t l = 0; l < L; ++l) {
-        scale[l] = rec.r;
-        offset[l] = rec.offset;
-    }
+    // and offset by the carry, so the serial dependency is one add and one
+    // broadcast per L values.
     uint32_t sum = 0;
     // Streaming stores start where the destination is aligned to a vector.
     if (Out == kStreamedFloats)
-        for (; i < nx && reinterpret_cast<uintptr_t>(out + i) % sizeof(F) != 0; ++i) {
-            uint32_t a = sum += source[i];
-            if (AddRows) a += rowSums[i];
-            rowSums[i] = a;
-            if (AddSlice) a += result[i];
-            result[i] = a;
-            out[i] = std::bit_cast<float>(rec(a));
-        }
+        for (; i < nx && reinterpret_cast<uintptr_t>(out + i) % (4 * L) != 0; ++i)
+            PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
+    const U zero = {};
+    const ReconstructLanes<L> lanes(rec);
     U carry = zero + sum;
     for (; i + L <= nx; i += L) {
         U x;
         std::memcpy(&x, source + i, sizeof x);
-        if constexpr (L == 4) {
-            x += __builtin_shufflevector(zero, x, 0, 4, 5, 6);
-            x += __builtin_shufflevector(zero, x, 0, 1, 4, 5);
-        } else if constexpr (L == 8) {
-            x += __builtin_shufflevector(zero, x, 0, 8, 9, 10, 11, 12, 13, 14);
-            x += __builtin_shufflevector(zero, x, 0, 1, 8, 9, 10, 11, 12, 13);
-            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 8, 9, 10, 11);
-        } else {
-            x += __builtin_shufflevector(zero, x, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
-            x += __builtin_shufflevector(zero, x, 0, 1, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29);
-            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27);
-            x += __builtin_shufflevector(zero, x, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23);
-        }
+        ScanLanes<L>(x);
         x += carry;
         carry = zero + x[L - 1];
-        if (AddRows) {
-            U sums;
-            std::memcpy(&sums, rowSums + i, sizeof sums);
-            x += sums;
-        }
+        if (AddRows) AddRow(x, rowSums + i);
         std::memcpy(rowSums + i, &x, sizeof x);
-        if (AddSlice) {
-            U previous;
-            std::memcpy(&previous, result + i, sizeof previous);
-            x += previous;
-        }
+        if (AddSlice) AddRow(x, result + i);
         std::memcpy(result + i, &x, sizeof x);
-        if (Convert) {
-            // (float)q * r + offset in single precision, never fused; (S)x reinterprets the lanes.
-            const F f = __builtin_convertvector((S)x, F) * scale + offset;
-            if (Out == kStreamedFloats)
-                StoreStreaming<L>(out + i, f);
-            else
-                std::memcpy(out + i, &f, sizeof f);
-        }
+        if (Convert) WriteFloats<L, Out>(out + i, x, lanes);
     }
     sum = carry[0];
-    for (; i < nx; ++i) {
-        uint32_t a = sum += source[i];
-        if (AddRows) a += rowSums[i];
-        rowSums[i] = a;
-        if (AddSlice) a += result[i];
-        result[i] = a;
-        if (Convert) out[i] = std::bit_cast<float>(rec(a));
-    }
+    for (; i < nx; ++i) PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
 }
 
 using PassRowFunction = void (*)(const PassRow&, Reconstruct) noexcept;
-// Indexed by [adds rows][adds the slice][output].
 struct PassRowTable {
-    PassRowFunction run[2][2][3];
+    PassRowFunction pass[2][2][3];  // [adds rows][adds the slice][output]
 };
 
-template <bool AddRows, bool AddSlice, Output Out>
-struct PassRow128 {
-    static void Run(const PassRow& row, Reconstruct rec) noexcept { PassRowBody<4, AddRows, AddSlice, Out>(row, rec); }
+// The kernels of one vector width, compiled for it.
+struct Kernels128 {
+    template <bool AddRows, bool AddSlice, Output Out>
+    static void Pass(const PassRow& row, Reconstruct rec) noexcept {
+        PassRowBody<4, AddRows, AddSlice, Out>(row, rec);
+    }
 };
 #if KOR_SG_WIDE_KERNELS
-template <bool AddRows, bool AddSlice, Output Out>
-struct PassRow256 {
-    [[gnu::target("avx2")]] static void Run(const PassRow& row, Reconstruct rec) noexcept {
+struct Kernels256 {
+    template <bool AddRows, bool AddSlice, Output Out>
+    [[gnu::target("avx2")]] static void Pass(const PassRow& row, Reconstruct rec) noexcept {
         PassRowBody<8, AddRows, AddSlice, Out>(row, rec);
     }
 };
-template <bool AddRows, bool AddSlice, Output Out>
-struct PassRow512 {
-    [[gnu::target("avx512f")]] static void Run(const PassRow& row, Reconstruct rec) noexcept {
+struct Kernels512 {
+    template <bool AddRows, bool AddSlice, Output Out>
+    [[gnu::target("avx512f")]] static void Pass(const PassRow& row, Reconstruct rec) noexcept {
         PassRowBody<16, AddRows, AddSlice, Out>(row, rec);
     }
 };
 #endif
 
-template <template <bool, bool, Output> class Kernel, bool AddRows, bool AddSlice>
+template <class K, bool AddRows, bool AddSlice>
 constexpr void FillOutputs(PassRowFunction (&to)[3]) {
-    to[kKeepOnly] = Kernel<AddRows, AddSlice, kKeepOnly>::Run;
-    to[kFloats] = Kernel<AddRows, AddSlice, kFloats>::Run;
-    to[kStreamedFloats] = Kernel<AddRows, AddSlice, kStreamedFloats>::Run;
+    to[kKeepOnly] = K::template Pass<AddRows, AddSlice, kKeepOnly>;
+    to[kFloats] = K::template Pass<AddRows, AddSlice, kFloats>;
+    to[kStreamedFloats] = K::template Pass<AddRows, AddSlice, kStreamedFloats>;
 }
-template <template <bool, bool, Output> class Kernel>
+template <class K>
 constexpr PassRowTable MakePassRowTable() {
     PassRowTable table{};
-    FillOutputs<Kernel, false, false>(table.run[0][0]);
-    FillOutputs<Kernel, false, true>(table.run[0][1]);
-    FillOutputs<Kernel, true, false>(table.run[1][0]);
-    FillOutputs<Kernel, true, true>(table.run[1][1]);
+    FillOutputs<K, false, false>(table.pass[0][0]);
+    FillOutputs<K, false, true>(table.pass[0][1]);
+    FillOutputs<K, true, false>(table.pass[1][0]);
+    FillOutputs<K, true, true>(table.pass[1][1]);
     return table;
 }
-constexpr PassRowTable kPassRow128 = MakePassRowTable<PassRow128>();
+constexpr PassRowTable kPassRow128 = MakePassRowTable<Kernels128>();
 #if KOR_SG_WIDE_KERNELS
-constexpr PassRowTable kPassRow256 = MakePassRowTable<PassRow256>();
-constexpr PassRowTable kPassRow512 = MakePassRowTable<PassRow512>();
+constexpr PassRowTable kPassRow256 = MakePassRowTable<Kernels256>();
+constexpr PassRowTable kPassRow512 = MakePassRowTable<Kernels512>();
 #endif
 
 std::atomic<int> gVectorBitsLimit{SGGridTuning{}.vectorBits};
@@ -448,7 +469,7 @@ bool DecodeGrid(const SingleHeader& h, EntropyCoder& coder, float* out, Reconstr
                 row.start = p;
                 row.result = keepsSlice ? slices + (p - 1) * sliceSize + j * nx : piece + r * nx;
                 row.rowSums = rowSums + (p <= keptRowSums ? p - 1 : keptRowSums) * nx;
-                kernels.run[j >= p][keepsSlice && k >= p][p == 1 ? lastOutput : kKeepOnly](row, rec);
+                kernels.pass[j >= p][keepsSlice && k >= p][p == 1 ? lastOutput : kKeepOnly](row, rec);
                 row.source = row.result;
             }
             if (++j == ny) {
