@@ -392,8 +392,10 @@ std::atomic<int> gVectorBitsLimit{SGGridTuning{}.vectorBits};
 const PassRowTable& PassRowKernels() noexcept {
     const int limit = gVectorBitsLimit.load(std::memory_order_relaxed);
 #if KOR_SG_WIDE_KERNELS
-    static const bool has512 = __builtin_cpu_supports("avx512f");
-    static const bool has256 = __builtin_cpu_supports("avx2");
+    // Initialised here too, in case a host calls in before the run-time's
+    // own initialisers have run.
+    static const bool has512 = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f"));
+    static const bool has256 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     if (limit >= 512 && has512) return kPassRow512;
     if (limit >= 256 && has256) return kPassRow256;
 #endif
