@@ -2,9 +2,10 @@
 // given size, by a decoder object that is reused as the frame and the
 // particle groups reuse theirs.
 //
-// Input: byte 0 selects the dimension (bit 0: 1-D, else 3-D); bytes 1..3 the
-// destination size in floats (the low 18 of their 24 bits); the rest is the
-// stream. The size is kept to 1 MiB so that every input decodes in
+// Input: byte 0 selects the dimension (bit 0: 1-D, else 3-D), the widest
+// grid kernel (bits 1-2: 512, 256 or 128 bits) and streaming stores for
+// any destination (bit 3); bytes 1..3 the destination size in floats (the
+// low 18 of their 24 bits); the rest is the stream. The size is kept to 1 MiB so that every input decodes in
 // milliseconds: larger destinations only made the run slower (a few hundred
 // inputs a second) without reaching any other code. The
 // destination is a heap array of exactly that size, so AddressSanitizer
@@ -44,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     const size_t count = static_cast<size_t>(data[1]) | static_cast<size_t>(data[2]) << 8 |
                          static_cast<size_t>(data[3] & 0x03) << 16;
+    SGGridTuning tuning;
+    tuning.vectorBits = 512 >> ((data[0] >> 1) & 3);  // 64 falls back to 128
+    if (data[0] & 8) tuning.streamedValues = 0;
+    SGSetGridTuning(tuning);
     if (data[0] & 1)
         Decode<1>(data + 4, size - 4, count);
     else
