@@ -138,8 +138,9 @@ void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexc
 // same pass's result for the same row of the previous slice, from slice p
 // on. So each pass keeps a row of axis-1 sums and the slice it finished
 // last; a pass that never reaches a row (slice) p keeps no row (slice).
-// That work memory is always less than the grid: a 256^3 grid with one pass
-// needs 257 KiB, and 64 KiB of staging.
+// Those are always less than the grid, and staging is at most the grid and
+// 32 values: a 256^3 grid with one pass needs 257 KiB, and 64 KiB of
+// staging.
 
 // Where one pass over one row reads and writes. `source` is the row as the
 // pass before left it (the expanded tokens for the first pass) and is only
