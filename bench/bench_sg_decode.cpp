@@ -98,25 +98,34 @@ double MemcpySeconds(const float* from) {
     return best;
 }
 
+// Decodes the stream into out (n floats) once per iteration, by one reused
+// decoder, and returns the thread CPU seconds of one decode; -1 (and the
+// benchmark skipped) when the stream does not decode.
+double SecondsPerDecode(benchmark::State& state, const std::vector<uint8_t>& stream, float* out, size_t n) {
+    SGCompressor<3> decoder;
+    if (!decoder.Decompress(stream.data(), stream.size(), out, n)) {
+        state.SkipWithError("decode failed");
+        return -1;
+    }
+    double seconds = 0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        decoder.Decompress(stream.data(), stream.size(), out, n);
+        benchmark::DoNotOptimize(out);
+        seconds += ThreadSeconds() - t0;
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n * sizeof(float)));
+    return seconds / static_cast<double>(state.iterations());
+}
+
 void BM_Decode(benchmark::State& state) {
     const int passes = static_cast<int>(state.range(0));
     const bool zoned = state.range(1) != 0;
     const std::vector<uint8_t>& stream = Stream(passes, zoned);
     std::unique_ptr<float[]> out(new float[kCells]);
-    SGCompressor<3> decoder;
-    if (!decoder.Decompress(stream.data(), stream.size(), out.get(), kCells)) {
-        state.SkipWithError("decode failed");
-        return;
-    }
-    double decodeSeconds = 0;
-    for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        decoder.Decompress(stream.data(), stream.size(), out.get(), kCells);
-        benchmark::DoNotOptimize(out.get());
-        decodeSeconds += ThreadSeconds() - t0;
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kCells * sizeof(float)));
-    state.counters["memcpy_ratio"] = decodeSeconds / static_cast<double>(state.iterations()) / MemcpySeconds(out.get());
+    const double seconds = SecondsPerDecode(state, stream, out.get(), kCells);
+    if (seconds < 0) return;
+    state.counters["memcpy_ratio"] = seconds / MemcpySeconds(out.get());
     state.counters["peak_MiB"] = PeakDecodeMiB(stream);
     state.counters["stream_MiB"] = static_cast<double>(stream.size()) / (1 << 20);
 }
@@ -169,20 +178,9 @@ void BM_DecodeShape(benchmark::State& state) {
     const size_t n = static_cast<size_t>(nx) * ny * nz;
     const std::vector<uint8_t> stream = ShapeStream(nx, ny, nz, passes);
     std::unique_ptr<float[]> out(new float[n]);
-    SGCompressor<3> decoder;
-    if (!decoder.Decompress(stream.data(), stream.size(), out.get(), n)) {
-        state.SkipWithError("decode failed");
-        return;
-    }
-    double decodeSeconds = 0;
-    for (auto _ : state) {
-        const double t0 = ThreadSeconds();
-        decoder.Decompress(stream.data(), stream.size(), out.get(), n);
-        benchmark::DoNotOptimize(out.get());
-        decodeSeconds += ThreadSeconds() - t0;
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * n * sizeof(float)));
-    state.counters["ns_per_cell"] = decodeSeconds / static_cast<double>(state.iterations()) / n * 1e9;
+    const double seconds = SecondsPerDecode(state, stream, out.get(), n);
+    if (seconds < 0) return;
+    state.counters["ns_per_cell"] = seconds / static_cast<double>(n) * 1e9;
 }
 // Hostile shapes of 1 MiB (2^18 cells): narrow rows, many passes.
 BENCHMARK(BM_DecodeShape)

@@ -379,11 +379,11 @@ uint32_t EntropyCoder::ReadSymbolSlow(BitReader& in, const Codes& codes, const T
 
 // The next token of the block from the bits buffered in `in` (at least one
 // code's worth unless the code is longer than the table, whose walk refills
-// by itself). `slow` reports that walk: it may have used up the buffer.
-// The fields come in a local copy: the output may alias anything, and
-// members would be reloaded after every store.
+// by itself and may leave the buffer empty). The fields come in a local
+// copy: the output may alias anything, and members would be reloaded after
+// every store.
 template <bool Direct>
-inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept {
+inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes) noexcept {
     if (Direct) {
         const uint32_t token = static_cast<uint32_t>(in.bits & codes.mask) + codes.offset;
         in.Consume(codes.width);
@@ -394,7 +394,6 @@ inline uint32_t EntropyCoder::NextToken(BitReader& in, const Codes& codes, bool&
         in.Consume(entry.length);
         return static_cast<uint32_t>(entry.value);
     }
-    slow = true;
     // A copy, so that `in` itself never escapes and stays in registers.
     BitReader walk = in;
     const uint32_t token = ReadSymbolSlow(walk, codes, entry);
@@ -417,9 +416,8 @@ EntropyCoder::Codes EntropyCoder::CurrentCodes() const noexcept {
 
 bool EntropyCoder::DecodeTokenChecked(int32_t& token) noexcept {
     in_.Refill();
-    bool slow = false;
     const Codes codes = CurrentCodes();
-    token = static_cast<int32_t>(direct_ ? NextToken<true>(in_, codes, slow) : NextToken<false>(in_, codes, slow));
+    token = static_cast<int32_t>(direct_ ? NextToken<true>(in_, codes) : NextToken<false>(in_, codes));
     return !in_.PastEnd();
 }
 
@@ -562,8 +560,7 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noe
             in.Refill();
 #pragma GCC unroll 4
             for (unsigned r = 0; r < Group; ++r) {
-                bool slow = false;
-                const uint32_t token = NextToken<Direct>(in, codes, slow);
+                const uint32_t token = NextToken<Direct>(in, codes);
                 if (const uint64_t copies = e.Fast(token, ~uint64_t(0))) {
                     e.Run(copies, Expansion::kSpan);
                     break;
@@ -590,8 +587,7 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noe
                 // A code longer than the table, or a longer run: this token
                 // alone, exactly; the walk may use up the buffered bits.
                 if (i == count) return kStop;
-                bool slow = false;
-                const uint32_t token = NextToken<false>(in, codes, slow);
+                const uint32_t token = NextToken<false>(in, codes);
                 e.i = i;
                 e.last = last;
                 e.Exact(token);
@@ -626,8 +622,7 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noe
     }
     while (ok && e.i < count) {
         in.Refill();
-        bool slow = false;
-        const uint32_t token = NextToken<Direct>(in, codes, slow);
+        const uint32_t token = NextToken<Direct>(in, codes);
         if (in.PastEnd()) {
             ok = false;
             break;

@@ -163,7 +163,7 @@ private:
     Codes CurrentCodes() const noexcept;
     static uint32_t ReadSymbolSlow(BitReader& in, const Codes& codes, const TableEntry& entry) noexcept;
     template <bool Direct>
-    static inline uint32_t NextToken(BitReader& in, const Codes& codes, bool& slow) noexcept;
+    static inline uint32_t NextToken(BitReader& in, const Codes& codes) noexcept;
     bool DecodeTokenChecked(int32_t& token) noexcept;
     template <bool Direct, unsigned Group>
     bool ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noexcept;

@@ -110,20 +110,6 @@ void Convert(const Word* from, Word* to, size_t n, Reconstruct rec) noexcept {
 }
 void ConvertInPlace(Word* w, size_t n, Reconstruct rec) noexcept { Convert(w, w, n, rec); }
 
-// Flat arrays: one running sum per pass; the last pass converts as it goes.
-void UndoPass1(Word* w, size_t n, size_t s, bool convert, Reconstruct rec) noexcept {
-    if (n <= s) {
-        if (convert) ConvertInPlace(w, n, rec);
-        return;
-    }
-    uint32_t sum = w[s - 1];
-    if (convert) ConvertInPlace(w, s, rec);
-    for (size_t i = s; i < n; ++i) {
-        sum += w[i];
-        w[i] = convert ? rec(sum) : sum;
-    }
-}
-
 // --- Grids, streamed.
 //
 // Tokens are expanded a few rows at a time into a small staging buffer, as
@@ -601,31 +587,24 @@ bool DecodeQuantised(const SingleHeader& h, float* out, size_t destinationValues
     // IEEE division: 1 / 0 is an infinity of the zero's sign.
     rec.r = h.scale != 0.0f ? 1.0f / h.scale : std::copysign(std::numeric_limits<float>::infinity(), h.scale);
 
-    if (D == 3) {
-        // Every pass starts at index 1 or later, so it leaves an axis one
-        // cell long alone: such axes are dropped. A grid with one longer
-        // axis at most is a flat array, which avoids a pass per one-cell
-        // row (hostile streams ask for 255 passes). Narrow rows and many
-        // passes go axis by axis, the usual grids are streamed.
-        SingleHeader grid = h;
-        size_t longAxes = 0;
+    // Every pass starts at index 1 or later, so it leaves an axis one cell
+    // long alone: such axes are dropped, and a grid with one longer axis at
+    // most is a flat array, one row long (hostile streams ask for 255 passes
+    // over one-cell rows). The usual grids are streamed; flat arrays,
+    // narrow rows and many passes go axis by axis.
+    SingleHeader grid = h;
+    size_t longAxes = 0;
+    if (D == 3)
         for (size_t a = 0; a < 3; ++a)
             if (h.dims[a] > 1) grid.dims[longAxes++] = h.dims[a];
-        if (longAxes >= 2) {
-            for (size_t a = longAxes; a < 3; ++a) grid.dims[a] = 1;
-            if (grid.passes <= kStreamedPasses && grid.dims[0] >= kStreamedWidth)
-                return DecodeGrid(grid, coder, out, rec, destinationValues);
-            return DecodeAxisMajor(grid, coder, out, rec);
-        }
+    if (longAxes < 2) {
+        grid.dims[0] = h.count;
+        longAxes = 1;
     }
-    if (!coder.DecodeAndExpand(reinterpret_cast<AliasedInt32*>(out), h.count, h.base)) return false;
-    Word* w = reinterpret_cast<Word*>(out);
-    if (h.passes == 0) {
-        ConvertInPlace(w, h.count, rec);
-        return true;
-    }
-    for (unsigned p = h.passes; p >= 1; --p) UndoPass1(w, h.count, p, p == 1, rec);
-    return true;
+    for (size_t a = longAxes; a < 3; ++a) grid.dims[a] = 1;
+    if (longAxes >= 2 && grid.passes <= kStreamedPasses && grid.dims[0] >= kStreamedWidth)
+        return DecodeGrid(grid, coder, out, rec, destinationValues);
+    return DecodeAxisMajor(grid, coder, out, rec);
 }
 
 }  // namespace

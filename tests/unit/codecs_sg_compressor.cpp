@@ -208,6 +208,14 @@ TEST(SGCompressorZones, JobNoticesFollowTheZoneCount) {
 
 // --- Round trips
 
+// The values whose differencing with `passes` passes gives d: a stream of
+// them has d for tokens and decodes back to them.
+std::vector<int32_t> Undifferenced(const std::vector<int32_t>& d, const std::vector<int32_t>& dims, int passes) {
+    std::vector<uint32_t> w(d.begin(), d.end());
+    KorTest::DifferenceInverse(w, dims, passes);
+    return std::vector<int32_t>(w.begin(), w.end());
+}
+
 // The decoder must undo differencing exactly as defined, for any integers:
 // compare against the literal definition applied to random data.
 TEST(SGCompressorRoundTrip, PassesMatchTheDefinitionOnArbitraryIntegers) {
@@ -227,13 +235,8 @@ TEST(SGCompressorRoundTrip, PassesMatchTheDefinitionOnArbitraryIntegers) {
         std::vector<int32_t> d(n);
         for (int32_t& v : d) v = static_cast<int32_t>(rng() % 2000) - 1000;
         if (trial % 10 == 0) d[0] = 1 << 30;  // large sums wrap around
-        std::vector<uint32_t> expected(d.begin(), d.end());
-        KorTest::DifferenceInverse(expected, dims, passes);
-        // Encode d as the stored (differenced) integers: forward then the
-        // encoder's differencing reproduce d exactly.
-        std::vector<uint32_t> undone(d.begin(), d.end());
-        KorTest::DifferenceInverse(undone, dims, passes);
-        std::vector<int32_t> q(undone.begin(), undone.end());
+        // The encoder's differencing of q reproduces d exactly.
+        const std::vector<int32_t> q = Undifferenced(d, dims, passes);
         SGQuantised p;
         p.dims = dims;
         p.passes = passes;
@@ -244,7 +247,7 @@ TEST(SGCompressorRoundTrip, PassesMatchTheDefinitionOnArbitraryIntegers) {
         else
             ASSERT_TRUE(Decode<1>(Quantised(p, q), out, n));
         for (size_t i = 0; i < n; ++i)
-            ASSERT_EQ(Bits(out[i]), Bits(static_cast<float>(static_cast<int32_t>(expected[i])))) << trial << " " << i;
+            ASSERT_EQ(Bits(out[i]), Bits(static_cast<float>(q[i]))) << trial << " " << i;
     }
 }
 
@@ -264,19 +267,16 @@ TEST(SGCompressorRoundTrip, GridShapesAcrossPieces) {
             std::vector<int32_t> d(n);
             // Long stretches of zeros between short busy ones.
             for (size_t i = 0; i < n; ++i) d[i] = (i / 1500) % 3 == 0 ? static_cast<int32_t>(rng() % 21) - 10 : 0;
-            std::vector<uint32_t> expected(d.begin(), d.end());
-            KorTest::DifferenceInverse(expected, dims, passes);
-            std::vector<uint32_t> undone(d.begin(), d.end());
-            KorTest::DifferenceInverse(undone, dims, passes);
+            const std::vector<int32_t> values = Undifferenced(d, dims, passes);
             SGQuantised p;
             p.dims = dims;
             p.passes = passes;
             p.scale = 1.0f;
             p.form = passes == 2 ? EntropyForm::Direct : EntropyForm::Coded;
             std::vector<float> out;
-            ASSERT_TRUE(Decode<3>(Quantised(p, std::vector<int32_t>(undone.begin(), undone.end())), out, n));
+            ASSERT_TRUE(Decode<3>(Quantised(p, values), out, n));
             for (size_t i = 0; i < n; ++i)
-                ASSERT_EQ(Bits(out[i]), Bits(static_cast<float>(static_cast<int32_t>(expected[i]))))
+                ASSERT_EQ(Bits(out[i]), Bits(static_cast<float>(values[i])))
                     << dims[0] << "x" << dims[1] << "x" << dims[2] << " passes " << passes << " value " << i;
         }
     }
@@ -299,16 +299,13 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
         for (int passes : {1, 2, 3}) {
             std::vector<int32_t> d(n);
             for (int32_t& v : d) v = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 2001) - 1000 : 0;
-            std::vector<uint32_t> expected(d.begin(), d.end());
-            KorTest::DifferenceInverse(expected, dims, passes);
-            std::vector<uint32_t> undone(d.begin(), d.end());
-            KorTest::DifferenceInverse(undone, dims, passes);
+            const std::vector<int32_t> values = Undifferenced(d, dims, passes);
             SGQuantised p;
             p.dims = dims;
             p.passes = passes;
             p.scale = 3.0f;
             p.offset = -0.5f;
-            const std::vector<uint8_t> single = Quantised(p, std::vector<int32_t>(undone.begin(), undone.end()));
+            const std::vector<uint8_t> single = Quantised(p, values);
             // The same values as two zones, each smaller than the whole
             // destination, which decides the kind of store.
             const size_t split = static_cast<size_t>(dims[0]) * dims[1] * (dims[2] / 2);
@@ -316,8 +313,8 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
             for (size_t part : {size_t(0), size_t(1)}) {
                 SGQuantised zp = p;
                 zp.dims[2] = part == 0 ? dims[2] / 2 : dims[2] - dims[2] / 2;
-                const auto from = expected.begin() + static_cast<ptrdiff_t>(part == 0 ? 0 : split);
-                const auto to = part == 0 ? expected.begin() + static_cast<ptrdiff_t>(split) : expected.end();
+                const auto from = values.begin() + static_cast<ptrdiff_t>(part == 0 ? 0 : split);
+                const auto to = part == 0 ? values.begin() + static_cast<ptrdiff_t>(split) : values.end();
                 zones.push_back(SGZone{static_cast<int32_t>(part == 0 ? 0 : split),
                                        Quantised(zp, std::vector<int32_t>(from, to))});
             }
@@ -331,7 +328,7 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
                         SGCompressor<3> decoder;
                         ASSERT_TRUE(decoder.Decompress(stream.data(), stream.size(), out.data() + shift, n));
                         for (size_t i = 0; i < n; ++i) {
-                            const float want = static_cast<float>(static_cast<int32_t>(expected[i])) * (1.0f / 3.0f) + -0.5f;
+                            const float want = static_cast<float>(values[i]) * (1.0f / 3.0f) + -0.5f;
                             ASSERT_EQ(Bits(out[shift + i]), Bits(want))
                                 << dims[0] << "x" << dims[1] << "x" << dims[2] << " passes " << passes << " width "
                                 << bits << (streamedValues == n ? " streamed" : "") << " shift " << shift
@@ -347,10 +344,9 @@ TEST(SGCompressorRoundTrip, EveryVectorWidthAndStoreGivesTheSameValues) {
 std::vector<int32_t> SmallDifferences(const std::vector<int32_t>& dims, int passes, std::mt19937& rng) {
     size_t n = 1;
     for (int32_t d : dims) n *= static_cast<size_t>(d);
-    std::vector<uint32_t> w(n);
-    for (uint32_t& v : w) v = rng() % 4 == 0 ? static_cast<uint32_t>(rng() % 41) - 20 : 0;
-    KorTest::DifferenceInverse(w, dims, passes);
-    return std::vector<int32_t>(w.begin(), w.end());
+    std::vector<int32_t> d(n);
+    for (int32_t& v : d) v = rng() % 4 == 0 ? static_cast<int32_t>(rng() % 41) - 20 : 0;
+    return Undifferenced(d, dims, passes);
 }
 
 // Narrow rows and pass counts above 4 are undone axis by axis in place,
