@@ -31,7 +31,7 @@ esac
 if [ "${KOR_FUZZ_NO_BUILD:-0}" != 1 ]; then
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DKOR_BUILD_FUZZ=ON -DKOR_SANITIZE=address,undefined \
+  -DKOR_BUILD_FUZZ=ON -DKOR_SANITIZE=address,undefined -DKOR_WERROR=ON \
   -DKOR_BUILD_TESTS=OFF -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target kor_fuzz >/dev/null
 fi

@@ -11,19 +11,19 @@ bash scripts/install-deps.sh
 JOBS="$(nproc)"
 
 echo "== release build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOR_WERROR=ON
 cmake --build build -j"$JOBS"
 ctest --test-dir build --output-on-failure -j"$JOBS"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOR_SANITIZE=address,undefined \
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOR_SANITIZE=address,undefined -DKOR_WERROR=ON \
   -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF
 cmake --build build-asan -j"$JOBS"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$JOBS"
 
 echo "== ThreadSanitizer (concurrency tests)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOR_SANITIZE=thread \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOR_SANITIZE=thread -DKOR_WERROR=ON \
   -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF
 cmake --build build-tsan -j"$JOBS"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$JOBS" -R Concurrent

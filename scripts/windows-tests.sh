@@ -59,7 +59,7 @@ started=$SECONDS
 say "cross-building in $build_dir"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_BUILD_TYPE=Release -DKOR_WERROR=ON \
     -DKOR_BUILD_TESTS=ON -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_BENCH=OFF \
     -DKOR_BUILD_PLUGINS=OFF -DKOR_BUILD_FUZZ=OFF >/dev/null
 cmake --build "$build_dir" -j"$jobs"

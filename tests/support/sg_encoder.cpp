@@ -9,10 +9,19 @@ namespace KorTest {
 
 namespace {
 
+// resize + memcpy rather than a ranged insert of raw bytes, which g++ 12 at
+// -O3 wrongly reports as overflowing its destination (-Wstringop-overflow,
+// -Warray-bounds).
+void AppendBytes(std::vector<uint8_t>& out, const void* data, size_t size) {
+    if (size == 0) return;
+    const size_t at = out.size();
+    out.resize(at + size);
+    std::memcpy(out.data() + at, data, size);
+}
+
 template <class T>
 void Append(std::vector<uint8_t>& out, const T& value) {
-    const auto* p = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
+    AppendBytes(out, &value, sizeof(T));
 }
 
 void AppendTag(std::vector<uint8_t>& out, uint16_t tag) { Append(out, tag); }
@@ -43,8 +52,7 @@ std::vector<uint8_t> SGRawStream(const float* values, size_t count) {
     AppendTag(out, 0xFC01);
     out.push_back(0);
     Append(out, static_cast<int32_t>(count));
-    const auto* p = reinterpret_cast<const uint8_t*>(values);
-    out.insert(out.end(), p, p + count * 4);
+    AppendBytes(out, values, count * 4);
     return out;
 }
 
