@@ -1,5 +1,5 @@
 // Hosts compile the public header with old compilers: this file is built as
-// C++11 with pedantic warnings as errors, and must stay so.
+// C++11 with pedantic warnings (errors with KOR_WERROR), and must stay clean.
 #include <korloader/korloader.h>
 
 namespace {

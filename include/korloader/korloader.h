@@ -30,7 +30,87 @@
 #  define KORLOADER_API __attribute__((visibility("default")))
 #endif
 
-/** Particle channel ids and grid channel ids are documented in the README. */
+/**
+ * @brief Grid channel ids, for IKor::GetChannel() and IKor::HasChannel().
+ *
+ * The ids are stored in cache files and never change. Ids without a name
+ * here (0, 11 to 13, 22 to 30) are carried like any other channel.
+ */
+enum KorGridChannel {
+    KOR_GRID_TEMPERATURE = 1,    /**< temperature, or liquid in liquid simulations */
+    KOR_GRID_SMOKE = 2,          /**< smoke density */
+    KOR_GRID_SPEED = 3,          /**< stored, or the length of velocity when all three components are there */
+    KOR_GRID_VELOCITY_X = 4,
+    KOR_GRID_VELOCITY_Y = 5,
+    KOR_GRID_VELOCITY_Z = 6,
+    KOR_GRID_COLOUR_R = 7,       /**< stored, or made from KOR_GRID_PACKED_COLOUR (0..1) */
+    KOR_GRID_COLOUR_G = 8,
+    KOR_GRID_COLOUR_B = 9,
+    KOR_GRID_FUEL = 10,
+    KOR_GRID_WAVELET = 14,
+    KOR_GRID_ORIGIN_X = 15,      /**< advection origin */
+    KOR_GRID_ORIGIN_Y = 16,
+    KOR_GRID_ORIGIN_Z = 17,
+    KOR_GRID_PACKED_COLOUR = 18, /**< 4 bytes per cell in the file; never handed out, see 7 to 9 */
+    KOR_GRID_TEXCOORD_U = 19,    /**< texture coordinates */
+    KOR_GRID_TEXCOORD_V = 20,
+    KOR_GRID_TEXCOORD_W = 21,
+    KOR_GRID_LAST_CHANNEL = 30,  /**< bit 31 of a frame's channel mask is not a channel */
+    KOR_GRID_CHANNEL_COUNT = 32  /**< ids are 0..31 */
+};
+
+/**
+ * @brief Particle channel ids, for the IOstrelPrtGroup operations.
+ *
+ * The ids are stored in cache files and never change. Other ids up to 31
+ * are carried under their number.
+ */
+enum KorParticleChannel {
+    KOR_PARTICLE_POSITION = 0, /**< 3 floats, in grid cell coordinates */
+    KOR_PARTICLE_VELOCITY = 1, /**< 3 floats; may be sampled from the grid velocity */
+    KOR_PARTICLE_SIZE = 2,     /**< 1 float */
+    KOR_PARTICLE_AGE = 3,      /**< 1 float */
+    KOR_PARTICLE_COLOUR = 4,   /**< 3 floats */
+    KOR_PARTICLE_ID = 10,      /**< 1 signed 64-bit integer; see IOstrelPrtGroup::FindParticleByID() */
+    KOR_PARTICLE_CHANNEL_COUNT = 32
+};
+
+/** @brief Type codes of particle channels (IOstrelPrtGroup::GetChannelType()). */
+enum KorParticleType {
+    KOR_TYPE_NONE = 0,    /**< no layout: raw 32-bit words */
+    KOR_TYPE_UINT32 = 6,  /**< unsigned 32-bit integers */
+    KOR_TYPE_INT64 = 7,   /**< signed 64-bit integers */
+    KOR_TYPE_FLOAT = 10   /**< 32-bit floats */
+};
+
+/**
+ * @brief Name of a grid channel id ("smoke", "velocity.x", ...), or "" for an
+ * id without a name. Never null.
+ */
+inline const char* korGridChannelName(int channel) {
+    static const char* const kNames[KOR_GRID_CHANNEL_COUNT] = {
+        "",         "temperature", "smoke", "speed",         "velocity.x", "velocity.y", "velocity.z", "colour.r",
+        "colour.g", "colour.b",    "fuel",  "",              "",           "",           "wavelet",    "origin.x",
+        "origin.y", "origin.z",    "packed_colour", "texcoord.u", "texcoord.v", "texcoord.w", "",    "",
+        "",         "",            "",      "",              "",           "",           "",           ""};
+    return channel >= 0 && channel < KOR_GRID_CHANNEL_COUNT ? kNames[channel] : "";
+}
+
+/**
+ * @brief Name of a particle channel id ("position", "id", ...), or "" for an
+ * id without a name. Never null.
+ */
+inline const char* korParticleChannelName(int channel) {
+    switch (channel) {
+        case KOR_PARTICLE_POSITION: return "position";
+        case KOR_PARTICLE_VELOCITY: return "velocity";
+        case KOR_PARTICLE_SIZE: return "size";
+        case KOR_PARTICLE_AGE: return "age";
+        case KOR_PARTICLE_COLOUR: return "colour";
+        case KOR_PARTICLE_ID: return "id";
+        default: return "";
+    }
+}
 
 /**
  * @brief One particle group of a frame. Slot order is part of the ABI.
@@ -55,7 +135,7 @@ public:
     virtual int GetChannelSize(int channel) = 0;
     /** @brief Index of the particle with this 64-bit ID, or -1. */
     virtual int FindParticleByID(long long id) = 0;
-    /** @brief Type code: 10 float, 7 signed 64-bit, 6 unsigned 32-bit, 0 none. */
+    /** @brief Type code (KorParticleType): 10 float, 7 signed 64-bit, 6 unsigned 32-bit, 0 none. */
     virtual int GetChannelType(int channel) = 0;
     /** @brief Components per element. */
     virtual int GetChannelComponents(int channel) = 0;
@@ -69,7 +149,7 @@ public:
 class IKor {
 public:
     /**
-     * @brief Decoded values of grid channel @p channel (0..31): one float per
+     * @brief Decoded values of grid channel @p channel (0..31, KorGridChannel): one float per
      * cell, cell (i,j,k) at i + nx*j + nx*ny*k. Decoded on first request.
      * Returns null when the channel is absent or cannot be decoded.
      */
