@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
     g_path = (dir / "density_256.vdb").string();
     WriteDensityFile();
-    if ((initalizeKoraLoader(KOR_VDBPLUG_DIR, KOR_VDBPLUG_SUFFIX, 0) & 2) == 0) {
-        std::fprintf(stderr, "vdbplug_%s not found in %s\n", KOR_VDBPLUG_SUFFIX, KOR_VDBPLUG_DIR);
+    if ((initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 0) & 2) == 0) {
+        std::fprintf(stderr, "vdbplug_%s not found in %s\n", KOR_MODULE_SUFFIX, KOR_MODULE_DIR);
         return 1;
     }
     benchmark::Initialize(&argc, argv);

@@ -1,13 +1,11 @@
 # Finds OpenVDB for the OpenVDB module, its tests and its benchmark, and
-# defines the imported target kor::openvdb and KOR_OPENVDB_FOUND.
+# defines the imported target kor::openvdb and KOR_OPENVDB_FOUND (included
+# once, from KorDependencies.cmake).
 #
 # Debian's FindOpenVDB module insists on the boost_iostreams development
 # files although nothing built here needs them, so the headers and the
 # library are located directly, with the headers and libraries that OpenVDB's
 # headers pull in: TBB, Imath (half) and Boost's headers.
-if(TARGET kor::openvdb)
-  return()
-endif()
 # Marks a target that compiles OpenVDB code.
 function(kor_openvdb_target target)
   target_link_libraries(${target} PRIVATE kor::openvdb)
@@ -35,6 +33,4 @@ if(KOR_OPENVDB_INCLUDE_DIR AND KOR_OPENVDB_LIBRARY AND KOR_BOOST_INCLUDE_DIR AND
   # at a time even in a parallel build (Ninja job pool).
   set_property(GLOBAL APPEND PROPERTY JOB_POOLS kor_openvdb=1)
   message(STATUS "OpenVDB: ${KOR_OPENVDB_LIBRARY}")
-else()
-  message(STATUS "OpenVDB not found: the OpenVDB module, its tests and benchmark are skipped")
 endif()

@@ -48,6 +48,13 @@ protected:
 
 TEST(HostExports, VersionIs3_04_00) { EXPECT_EQ(OstrelSDKGetVersionNumber(), 197632u); }
 
+// The package version and the SONAME's major number come from the build
+// system: they must be the version the library answers.
+TEST(HostExports, TheBuildSystemsVersionIsTheLibrarysVersion) {
+    EXPECT_EQ(OstrelSDKGetVersionNumber(),
+              (KOR_VERSION_MAJOR << 16u) | (KOR_VERSION_MINOR << 8u) | static_cast<unsigned>(KOR_VERSION_PATCH));
+}
+
 #if !defined(_WIN32)
 TEST(HostExports, TheSharedLibraryExportsExactlyTheNineFunctions) {
     const std::string command = std::string("nm -D --defined-only ") + KOR_SHARED_LIBRARY_PATH + " | c++filt";

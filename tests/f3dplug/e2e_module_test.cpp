@@ -20,7 +20,7 @@ namespace {
 
 class ModuleEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ready = initalizeKoraLoader(KOR_F3D_MODULE_DIR, "e2e", 0); }
+    void SetUp() override { ready = initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 0); }
     static int ready;
 };
 int ModuleEnvironment::ready = -1;
@@ -66,7 +66,7 @@ protected:
 TEST(F3dModule, LoadsFromADirectoryWithASuffix) {
     EXPECT_EQ(ModuleEnvironment::ready & 1, 1);
     // A second call reports the loaded module as ready again.
-    EXPECT_EQ(initalizeKoraLoader(KOR_F3D_MODULE_DIR, "e2e", 0) & 1, 1);
+    EXPECT_EQ(initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 0) & 1, 1);
 }
 
 TEST_P(Encodings, ListingNamesEveryLayerAndFlagsVectors) {
@@ -195,11 +195,11 @@ INSTANTIATE_TEST_SUITE_P(F3dModule, Encodings, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Hdf5" : "Ogawa"; });
 
 TEST(F3dModule, AxisModeTwoTurnsTheTransform) {
-    ASSERT_EQ(initalizeKoraLoader(KOR_F3D_MODULE_DIR, "e2e", 2) & 1, 1);
+    ASSERT_EQ(initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 2) & 1, 1);
     // Another mapping string, so that the frame cache does not hand back a
     // frame made under axis mode 0.
     Frame f(newIKorWithChannelsMapping(F3dSamples::SamplePath(false, "window.f3d").c_str(), "2,density;1,nothing;"));
-    ASSERT_EQ(initalizeKoraLoader(KOR_F3D_MODULE_DIR, "e2e", 0) & 1, 1);
+    ASSERT_EQ(initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 0) & 1, 1);
     ASSERT_NE(f.frame, nullptr);
     float t[12];
     f.frame->GetTransform(t);

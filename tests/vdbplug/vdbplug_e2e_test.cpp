@@ -39,16 +39,16 @@ class VdbImport : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // A directory that does not exist comes first: the module is found in the second.
-        const std::string dirs = std::string(KOR_VDBPLUG_DIR) + "/missing;" + KOR_VDBPLUG_DIR;
-        loaderResult_ = initalizeKoraLoader(dirs.c_str(), KOR_VDBPLUG_SUFFIX, 0);
+        const std::string dirs = std::string(KOR_MODULE_DIR) + "/missing;" + KOR_MODULE_DIR;
+        loaderResult_ = initalizeKoraLoader(dirs.c_str(), KOR_MODULE_SUFFIX, 0);
     }
     void SetUp() override {
-        ASSERT_EQ(loaderResult_ & 2, 2) << "vdbplug_" KOR_VDBPLUG_SUFFIX " not loaded from " KOR_VDBPLUG_DIR;
+        ASSERT_EQ(loaderResult_ & 2, 2) << "vdbplug_" KOR_MODULE_SUFFIX " not loaded from " KOR_MODULE_DIR;
         dir_ = VdbTest::MakeScratchDir("e2e");
     }
     void TearDown() override {
         for (IKor* f : frames_) deleteIKor(f);
-        initalizeKoraLoader(KOR_VDBPLUG_DIR, KOR_VDBPLUG_SUFFIX, 0);
+        initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 0);
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
@@ -210,7 +210,7 @@ TEST_F(VdbImport, AxisModeOneTurnsTheImportedAxes) {
     g.voxelSize[2] = 3;
     g.translation[0] = 5;
     const std::string path = Write("axes.vdb", {g});
-    ASSERT_EQ(initalizeKoraLoader(KOR_VDBPLUG_DIR, KOR_VDBPLUG_SUFFIX, 1) & 2, 2);
+    ASSERT_EQ(initalizeKoraLoader(KOR_MODULE_DIR, KOR_MODULE_SUFFIX, 1) & 2, 2);
     IKor* f = Open(path);
     ASSERT_NE(f, nullptr);
     float xf[12];

@@ -1,0 +1,58 @@
+# Optional dependencies. A missing one switches its part off with one message
+# naming the Debian package that brings it; it is never a configure error.
+function(kor_missing what package consequence)
+  message(WARNING "${what} not found (Debian package ${package}): ${consequence}")
+endfunction()
+
+# GoogleTest for the tests. No GoogleTest for the target system is installed
+# when cross-compiling: it is then built from the sources that Debian's
+# googletest package ships.
+set(KOR_GTEST_FOUND OFF)
+if(KOR_BUILD_TESTS)
+  if(CMAKE_CROSSCOMPILING)
+    set(KOR_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources, built along when cross-compiling")
+    if(EXISTS "${KOR_GTEST_SOURCE_DIR}/CMakeLists.txt")
+      set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+      set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+      add_subdirectory(${KOR_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+      set(KOR_GTEST_FOUND ON)
+    endif()
+  else()
+    find_package(GTest QUIET)
+    if(TARGET GTest::gtest AND TARGET GTest::gtest_main)
+      set(KOR_GTEST_FOUND ON)
+    endif()
+  endif()
+  if(NOT KOR_GTEST_FOUND)
+    kor_missing(GoogleTest "googletest, libgtest-dev" "the tests are not built")
+  endif()
+endif()
+
+# Google Benchmark for the benchmark programs.
+set(KOR_BENCHMARK_FOUND OFF)
+if(KOR_BUILD_BENCH)
+  find_package(benchmark QUIET)
+  if(TARGET benchmark::benchmark)
+    set(KOR_BENCHMARK_FOUND ON)
+  else()
+    kor_missing("Google Benchmark" libbenchmark-dev "the benchmarks are not built")
+  endif()
+endif()
+
+# HDF5 (the Field3D module's HDF5 encoding) and OpenVDB (the OpenVDB module)
+# are looked up once, here. The modules are built on Linux only: a cross
+# build must not pick up the build machine's libraries.
+set(KOR_HDF5_FOUND OFF)
+set(KOR_OPENVDB_FOUND OFF)
+if(NOT WIN32 AND (KOR_BUILD_PLUGINS OR KOR_BUILD_TESTS OR KOR_BUILD_BENCH OR KOR_BUILD_FUZZ))
+  find_package(HDF5 QUIET COMPONENTS C)
+  if(TARGET HDF5::HDF5)
+    set(KOR_HDF5_FOUND ON)
+  else()
+    kor_missing(HDF5 libhdf5-dev "the Field3D module and its tests are not built")
+  endif()
+  include(${PROJECT_SOURCE_DIR}/cmake/KorOpenVDB.cmake)
+  if(NOT KOR_OPENVDB_FOUND)
+    kor_missing(OpenVDB "libopenvdb-dev, libboost-dev" "the OpenVDB module, its tests and benchmark are not built")
+  endif()
+endif()
