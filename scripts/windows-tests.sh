@@ -24,7 +24,7 @@ source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${build_dir:-$source_dir/build-windows}"
 jobs="${JOBS:-2}"
 triplet=x86_64-w64-mingw32
-packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 cmake ninja-build)
+packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 cmake ninja-build unzip)
 
 say() { printf '== [%3d s] %s\n' "$SECONDS" "$*"; }
 
@@ -60,7 +60,7 @@ say "cross-building in $build_dir"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKOR_WERROR=ON \
-    -DKOR_BUILD_TESTS=ON -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_BENCH=OFF \
+    -DKOR_BUILD_TESTS=ON -DKOR_BUILD_TOOLS=ON -DKOR_BUILD_BENCH=OFF \
     -DKOR_BUILD_PLUGINS=OFF -DKOR_BUILD_FUZZ=OFF >/dev/null
 cmake --build "$build_dir" -j"$jobs"
 
@@ -88,16 +88,42 @@ if [ "$actual_exports" != "$(printf '%s\n' "$expected_exports" | LC_ALL=C sort)"
     diff <(printf '%s\n' "$expected_exports" | LC_ALL=C sort) <(printf '%s\n' "$actual_exports") >&2 || true
     exit 1
 fi
-# The DLL carries its C++ run-time and zlib inside: it needs only the
-# system's own DLLs.
-imports="$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | LC_ALL=C sort -u | tr '\n' ' ')"
-for name in $imports; do
-    case "$name" in
-        kernel32.dll|msvcrt.dll|api-ms-win-*) ;;
-        *) echo "korloader.dll depends on $name, which hosts do not have" >&2; exit 1 ;;
-    esac
-done
+# The DLL and the tools carry their C++ run-time and zlib inside: they need
+# only the system's own DLLs (and the tools korloader.dll).
+check_imports() {
+    local file="$1" allowed="$2" name imports
+    imports="$("$triplet-objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | LC_ALL=C sort -u | tr '\n' ' ')"
+    for name in $imports; do
+        case "$name" in
+            kernel32.dll|msvcrt.dll|api-ms-win-*) ;;
+            *) [[ " $allowed " == *" $name "* ]] || { echo "$(basename "$file") depends on $name, which hosts do not have" >&2; exit 1; } ;;
+        esac
+    done
+    echo "$imports"
+}
+imports="$(check_imports "$dll" "")"
 say "exports: nine decorated names; imports: $imports"
+
+# --- The zip for Windows hosts: the DLL, the import library for the
+# Microsoft compiler (naming the nine decorated exports), the header and
+# korinfo.exe.
+say "packaging the zip for Windows hosts"
+(cd "$build_dir" && cpack -G ZIP >/dev/null)
+zip="$(ls "$build_dir"/korloader-*-win64.zip)"
+listing="$(unzip -Z1 "$zip")"
+for f in bin/korloader.dll lib/korloader.lib include/korloader/korloader.h bin/korinfo.exe; do
+    grep -q "^korloader-[^/]*-win64/$f\$" <<<"$listing" || { echo "$zip lacks $f" >&2; exit 1; }
+done
+unpacked="$build_dir/zip-check"
+rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip" -d "$unpacked"
+lib_exports="$("$triplet-nm" "$unpacked"/korloader-*/lib/korloader.lib | sed -n 's/^[0-9a-f]* T //p' | LC_ALL=C sort)"
+if [ "$lib_exports" != "$(printf '%s\n' "$expected_exports" | LC_ALL=C sort)" ]; then
+    echo "korloader.lib does not name the nine decorated exports:" >&2
+    diff <(printf '%s\n' "$expected_exports" | LC_ALL=C sort) <(printf '%s\n' "$lib_exports") >&2 || true
+    exit 1
+fi
+check_imports "$unpacked"/korloader-*/bin/korinfo.exe "" >/dev/null
+say "$(basename "$zip"): DLL, korloader.lib with the nine exports, header, korinfo.exe"
 
 # --- Tests under Wine: a fresh prefix, no display, no Mono or Gecko set-up.
 export WINEPREFIX="$build_dir/wineprefix"
