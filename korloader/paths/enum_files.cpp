@@ -45,19 +45,8 @@ int EnumFiles::Enumerate(const char* path, int mode) noexcept {
         const bool listed = FindFiles(pattern.c_str(), files);
         resultPath.Clear();
         if (!listed) return 0;
-        // A file without a number cannot be a frame of a sequence whose file
-        // names carry the number (the template with an empty number would
-        // otherwise match it).
-        size_t nameStart = 0;
-        for (size_t i = 0; path[i] != '\0'; ++i)
-            if (path[i] == '/' || path[i] == '\\') nameStart = i + 1;
-        const bool numberedNames = HasFramePattern(path + nameStart) != 0;
-        for (const ZUtils::String& file : files) {
-            const int frame = ParseFrameNumber(file.c_str());
-            if (frame == KorPaths::kNoFrame && numberedNames) continue;
-            const ZUtils::String expected = ReplaceFramePattern(path, frame, "");
-            if (expected == file) OnFile(file.c_str());
-        }
+        for (const ZUtils::String& file : files)
+            if (IsSequenceFrame(path, file.c_str(), nullptr)) OnFile(file.c_str());
         return 1;
     }
     if (!FindFiles(path, files)) return 0;

@@ -184,6 +184,20 @@ int ParseFrameNumber(const char* name) noexcept {
     return static_cast<int>(value);
 }
 
+bool IsSequenceFrame(const char* path, const char* file, int* frame) noexcept {
+    if (path == nullptr || file == nullptr) return false;
+    const int number = ParseFrameNumber(file);
+    if (frame != nullptr) *frame = number;
+    // The template with an empty number would otherwise match a name
+    // without one.
+    size_t nameStart = 0;
+    for (size_t i = 0; path[i] != '\0'; ++i)
+        if (IsSeparator(path[i])) nameStart = i + 1;
+    if (number == kNoFrame && HasFramePattern(path + nameStart)) return false;
+    const ZUtils::String expected = ReplaceFramePattern(path, number, "");
+    return std::strcmp(expected.c_str(), file) == 0;
+}
+
 ZUtils::String GetExtension(const char* path) noexcept {
     ZUtils::String extension;
     if (path == nullptr) return extension;

@@ -35,5 +35,13 @@ ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fall
 // or kNoFrame when the name has none or it does not fit in 32 bits.
 int ParseFrameNumber(const char* fileName) noexcept;
 
+// True when `file` (a full path) is a frame of the sequence that the
+// template `path` names: the template with the file's own frame number
+// (ParseFrameNumber) reproduces the file's path exactly, so badly padded
+// names are passed over, and a file without a number is never a frame of a
+// sequence whose file names carry one. `*frame` (when not null) receives the
+// number.
+bool IsSequenceFrame(const char* path, const char* file, int* frame) noexcept;
+
 // The text after the last '.', ASCII letters lower-cased; "" without a '.'.
 ZUtils::String GetExtension(const char* path) noexcept;
