@@ -264,7 +264,9 @@ TEST_F(Kor2Vdb, EveryVoxelRoundTripsBitForBit) {
     ASSERT_EQ(tolerant_.status, 0) << tolerant_.err;
     ASSERT_NE(original_, nullptr);
     EXPECT_NE(exact_.out.find("\"ok\":true"), std::string::npos) << exact_.out;
-    for (const auto& [file, tolerance] : {std::pair{"exact.vdb", 0.0f}, std::pair{"tolerant.vdb", kTolerance}}) {
+    for (const auto& run : {std::pair{"exact.vdb", 0.0f}, std::pair{"tolerant.vdb", kTolerance}}) {
+        const char* file = run.first;
+        const float tolerance = run.second;
         SCOPED_TRACE(file);
         openvdb::MetaMap::Ptr fileMetadata;
         const openvdb::GridPtrVecPtr grids = ReadGrids(dir_->File(file), &fileMetadata);
