@@ -24,6 +24,7 @@
 #include "korloader/korloader.h"
 #include "support/kor_writer.h"
 #include "support/particle_writer.h"
+#include "support/sample_frames.h"
 #include "support/sg_encoder.h"
 #include "support/temp_dir.h"
 #include "tool_process.h"
@@ -458,6 +459,20 @@ TEST(Kor2VdbSequence, MissingAndDamagedFramesFailAloneAndLeaveNothing) {
     run = RunTool({"--shard", "1/2", "--quiet", input, output}, scratch);
     EXPECT_EQ(run.status, 1) << run.err;
     for (int f = 1; f <= 5; ++f) EXPECT_EQ(Exists(dir.File("out_000" + std::to_string(f) + ".vdb")), f == 2) << f;
+}
+
+TEST(Kor2VdbSequence, HostileFramesFailOrConvertButNeverCrashTheTool) {
+    KorTest::TempDir dir;
+    const std::vector<KorTest::SampleFile> hostile = KorTest::HostileFrames();
+    for (size_t f = 0; f < hostile.size(); ++f) {
+        char name[48];
+        std::snprintf(name, sizeof name, "hostile_%03zu.kor", f + 1);
+        ASSERT_TRUE(KorTest::WriteFileBytes(dir.File(name), hostile[f].bytes));
+    }
+    const ToolRun run = RunTool({"--quiet", "-j", "2", dir.File("hostile_###.kor"), dir.File("out_###.vdb")},
+                                dir.Path().string());
+    EXPECT_EQ(run.status, 1) << run.err;  // some fail, each on a line of its own; none ends the run
+    EXPECT_EQ(Temporaries(dir.Path()), std::vector<std::string>{});
 }
 
 TEST(Kor2VdbSequence, AnInterruptedWriteLeavesNoFileAndKeepsTheOldOne) {

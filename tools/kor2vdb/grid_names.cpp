@@ -89,7 +89,7 @@ std::vector<GridPlan> PlanGrids(ChannelSet channels, const GridRenames& renames)
     return plans;
 }
 
-std::string ChannelLabel(int id) { return ScalarDefaultName(id) + " (" + std::to_string(id) + ")"; }
+std::string ChannelLabel(int id) { return ScalarName(id, {}) + " (" + std::to_string(id) + ")"; }
 
 bool ParseChannelItem(const std::string& item, ChannelSet* channels) {
     int id = 0;

@@ -30,7 +30,7 @@ struct GridPlan {
 // it present becomes a scalar grid named after its component (vel.x, Cd.g).
 std::vector<GridPlan> PlanGrids(ChannelSet channels, const GridRenames& renames);
 
-// How a channel is named in messages: "density (2)".
+// How a channel is named in messages: its grid name and id, "density (2)", "Cd.r (7)".
 std::string ChannelLabel(int id);
 
 // The channels a --channels item stands for: an id (0..30), a grid name
