@@ -463,7 +463,17 @@ TEST(Kor2VdbSequence, MissingAndDamagedFramesFailAloneAndLeaveNothing) {
 
 TEST(Kor2VdbSequence, HostileFramesFailOrConvertButNeverCrashTheTool) {
     KorTest::TempDir dir;
-    const std::vector<KorTest::SampleFile> hostile = KorTest::HostileFrames();
+    std::vector<KorTest::SampleFile> hostile = KorTest::HostileFrames();
+    // Transforms that no OpenVDB transform can be: placing particles on them
+    // would turn NaN into grid coordinates.
+    const KorTest::CompressedGroup group{"g", 0, 1, 0, {{0, 0, KorTest::EncodePlain(KorTest::FloatWords({1, 1, 1}))}}};
+    for (const KorTest::Transform& t : {KorTest::Transform{}, KorTest::Transform{1, 0, 0, 0, NAN, 0, 0, 0, 1, 0, 0, 0}})
+        hostile.push_back({"", KorTest::KorWriter()
+                                   .Grid(2, 2, 2)
+                                   .GridTransform(t)
+                                   .GridChannel(KOR_GRID_SMOKE, std::vector<float>(8, 1.0f))
+                                   .Chunk(1002, KorTest::CompressedParticlesChunk({group}))
+                                   .Build()});
     for (size_t f = 0; f < hostile.size(); ++f) {
         char name[48];
         std::snprintf(name, sizeof name, "hostile_%03zu.kor", f + 1);
@@ -472,6 +482,8 @@ TEST(Kor2VdbSequence, HostileFramesFailOrConvertButNeverCrashTheTool) {
     const ToolRun run = RunTool({"--quiet", "-j", "2", dir.File("hostile_###.kor"), dir.File("out_###.vdb")},
                                 dir.Path().string());
     EXPECT_EQ(run.status, 1) << run.err;  // some fail, each on a line of its own; none ends the run
+    EXPECT_NE(run.err.find("cannot be converted: its transform is singular"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot be converted: its transform is not finite"), std::string::npos) << run.err;
     EXPECT_EQ(Temporaries(dir.Path()), std::vector<std::string>{});
 }
 

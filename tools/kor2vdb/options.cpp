@@ -153,9 +153,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
             else
                 ok = false;
         } else if (arg == "--no-particles") {
-            bool on = false;
-            ok = flag(&on);
             o.particles = false;
+            ok = !hasValue;
         } else if (arg == "--points") {
             ok = takeValue() && (value == "separate" || value == "together");
             o.pointsSeparate = value == "separate";
