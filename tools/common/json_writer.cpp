@@ -37,31 +37,23 @@ void JsonWriter::BeforeValue() {
     }
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
     BeforeValue();
-    text_ += '{';
+    text_ += bracket;
     first_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject() {
-    text_ += '}';
+JsonWriter& JsonWriter::Close(char bracket) {
+    text_ += bracket;
     first_.pop_back();
     return *this;
 }
 
-JsonWriter& JsonWriter::BeginArray() {
-    BeforeValue();
-    text_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray() {
-    text_ += ']';
-    first_.pop_back();
-    return *this;
-}
+JsonWriter& JsonWriter::BeginObject() { return Open('{'); }
+JsonWriter& JsonWriter::EndObject() { return Close('}'); }
+JsonWriter& JsonWriter::BeginArray() { return Open('['); }
+JsonWriter& JsonWriter::EndArray() { return Close(']'); }
 
 JsonWriter& JsonWriter::Key(const std::string& name) {
     String(name);

@@ -26,6 +26,8 @@ public:
 
 private:
     void BeforeValue();
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     std::string text_;
     std::vector<bool> first_;  // per open container: no member written yet
     bool afterKey_ = false;
