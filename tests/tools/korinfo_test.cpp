@@ -71,7 +71,8 @@ KorTest::KorWriter SmokeFrame(int frame, int nx, int ny, int nz, const int peakC
 }
 
 // A sequence s_####.kor of frames 1, 2, 3, 5 and 6 (4 is missing); frame 5
-// drifts: a taller grid, a fuel channel and a smoke range 50 times larger.
+// drifts: a taller grid, moved, a fuel channel and a smoke range 50 times
+// larger.
 // s_7.kor is padded otherwise and is no frame of it.
 class KorinfoSequence : public ::testing::Test {
 protected:
@@ -87,6 +88,7 @@ protected:
         for (int frame : {5, 6}) {
             KorTest::KorWriter writer = SmokeFrame(frame, 8, 12, 8, peak, 50.0f);
             writer.GridChannel(10, std::vector<float>(8 * 12 * 8, 0.5f));
+            writer.GridTransform({1, 0, 0, 0, 1, 0, 0, 0, 1, 2, 0, 0});
             ASSERT_TRUE(writer.WriteFile(dir_->File("s_" + Padded(frame) + ".kor")));
         }
         ASSERT_TRUE(SmokeFrame(7, 8, 8, 8, peak, 1.0f).WriteFile(dir_->File("s_7.kor")));
@@ -116,8 +118,9 @@ TEST_F(KorinfoSequence, ReportsTheRangeTheGapEveryFrameAndTheDrift) {
     EXPECT_TRUE(Contains(run.out, "\n        6        0.25  8x12x8          [0, 50]                   0  smoke fuel\n"))
         << run.out;
     EXPECT_FALSE(Contains(run.out, "\n        7 ")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "drift (3):\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "drift (4):\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "frame 5 (after 3): grid 8x8x8 -> 8x12x8\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "frame 5 (after 3): transform offset (0, 0, 0) -> (2, 0, 0)\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "frame 5 (after 3): channel fuel appears\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "frame 5 (after 3): smoke range [0, 1] -> [0, 50] (grows 50x)\n")) << run.out;
 
@@ -126,7 +129,7 @@ TEST_F(KorinfoSequence, ReportsTheRangeTheGapEveryFrameAndTheDrift) {
     const Outcome stats = Korinfo("--stats --drift 60 " + Template(), *dir_);
     ASSERT_EQ(stats.status, 0) << stats.err;
     EXPECT_TRUE(Contains(stats.out, "\n        1   0.0416667  8x8x8           341 ")) << stats.out;
-    EXPECT_TRUE(Contains(stats.out, "drift (2):\n")) << stats.out;
+    EXPECT_TRUE(Contains(stats.out, "drift (3):\n")) << stats.out;
 }
 
 TEST_F(KorinfoSequence, JsonParsesAndHoldsTheNumbers) {
@@ -142,15 +145,15 @@ TEST_F(KorinfoSequence, JsonParsesAndHoldsTheNumbers) {
         "print(s['kind'], s['first'], s['last'], s['missing'], [f['frame'] for f in s['frames']])\n"
         "print([(w['frame'], w['previous'], w['kind'], w['channel']) for w in s['drift']])\n";
     const Outcome run = Shell("command -v python3 >/dev/null || exit 77; " + Quote(KORINFO_PATH) + " --json --stats " +
-                              file + " " + Template() + " | python3 -c " + Quote(script),
-                          *dir_);
+                                  file + " " + Template() + " | python3 -c " + Quote(script),
+                              *dir_);
     if (run.status == 77) GTEST_SKIP() << "python3 is not installed";
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
               "1 True 1 [8, 8, 8] 0.033333335 'quote \" backslash \\\\ newline \\n bad \\ufffd end'\n"
               "smoke [0, 1] True 341 1\n"
               "sequence 1 6 [[4, 4]] [1, 2, 3, 5, 6]\n"
-              "[(5, 3, 'grid', None), (5, 3, 'channel_appears', 10), (5, 3, 'range', 2)]\n");
+              "[(5, 3, 'grid', None), (5, 3, 'transform', None), (5, 3, 'channel_appears', 10), (5, 3, 'range', 2)]\n");
 }
 
 #if KOR_HAVE_PNG

@@ -34,6 +34,19 @@ std::string Dims(const FrameFacts& facts) {
     return std::to_string(facts.dims[0]) + "x" + std::to_string(facts.dims[1]) + "x" + std::to_string(facts.dims[2]);
 }
 
+// Equal values (0 equals -0, NaN equals NaN).
+bool SameValues(const float* a, const float* b, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!(a[i] == b[i]) && !(std::isnan(a[i]) && std::isnan(b[i]))) return false;
+    return true;
+}
+
+std::string Offset(const FrameFacts& facts) {
+    char text[96];
+    std::snprintf(text, sizeof text, "(%g, %g, %g)", facts.transform[9], facts.transform[10], facts.transform[11]);
+    return text;
+}
+
 std::string RangeText(const Range& range) {
     char text[80];
     std::snprintf(text, sizeof text, "[%g, %g]", range.min, range.max);
@@ -61,8 +74,10 @@ std::vector<DriftWarning> FindDrift(const FrameFacts& before, int previousFrame,
     };
     if (std::memcmp(before.dims, after.dims, sizeof before.dims) != 0)
         warn(DriftKind::Grid, -1, "grid " + Dims(before) + " -> " + Dims(after));
-    if (std::memcmp(before.transform, after.transform, sizeof before.transform) != 0)
-        warn(DriftKind::Transform, -1, "transform changed");
+    if (!SameValues(before.transform, after.transform, 9))
+        warn(DriftKind::Transform, -1, "transform axes change");
+    else if (!SameValues(before.transform + 9, after.transform + 9, 3))
+        warn(DriftKind::Transform, -1, "transform offset " + Offset(before) + " -> " + Offset(after));
     for (const ChannelFacts* channel : StoredChannels(after))
         if (FindStored(before, channel->id) == nullptr)
             warn(DriftKind::ChannelAppears, channel->id, "channel " + GridChannelLabel(channel->id) + " appears");

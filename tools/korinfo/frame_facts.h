@@ -26,11 +26,11 @@ enum class ChannelSource { Stored, Derived, Imported };
 struct ChannelFacts {
     int id = 0;
     ChannelSource source = ChannelSource::Stored;
-    int64_t storedBytes = -1;          // stored channels: the record's body
-    bool complete = true;              // false: the record is cut short
-    std::optional<Range> range;        // stored range; for imported channels the range of the imported values
-    std::optional<bool> decodes;       // when checked
-    std::optional<ChannelStats> stats; // with --stats
+    int64_t storedBytes = -1;           // stored channels: the record's body
+    bool complete = true;               // false: the record is cut short
+    std::optional<Range> range;         // stored range; for imported channels the range of the imported values
+    std::optional<bool> decodes;        // when checked
+    std::optional<ChannelStats> stats;  // with --stats
 };
 
 enum class ParticleStorage { Stored, DecodedAtLoad, GridVelocity };

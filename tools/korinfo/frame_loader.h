@@ -26,9 +26,9 @@ struct ImportedGrid {
 struct LoadedFrame {
     std::unique_ptr<OstrelFrameData> frame;  // null when the load failed
     FileFormat format = FileFormat::Other;
-    int status = 0;       // the load status (0 = loaded)
-    std::string reason;   // why it failed, in words
-    std::string log;      // what the reader logged while loading
+    int status = 0;                   // the load status (0 = loaded)
+    std::string reason;               // why it failed, in words
+    std::string log;                  // what the reader logged while loading
     std::vector<ImportedGrid> grids;  // imported files: every grid of the file
     std::string mapping;              // imported files: the mapping it was opened with
 

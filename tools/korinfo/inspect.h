@@ -13,13 +13,13 @@ namespace KorInfo {
 
 struct Inspection {
     std::string path;
-    int frame = 0;  // the number in the file's name (KorPaths::kNoFrame for none)
+    int frame = 0;                    // the number in the file's name (KorPaths::kNoFrame for none)
     std::optional<FrameFacts> facts;  // when the frame loaded
     bool failed = false;
-    int status = 0;      // the load status when the load failed, else 0
-    std::string reason;  // why it failed (loading, the --group group, the picture)
-    std::string log;     // what the reader logged when the load failed
-    std::string picture; // the PNG written for it
+    int status = 0;       // the load status when the load failed, else 0
+    std::string reason;   // why it failed (loading, the --group group, the picture)
+    std::string log;      // what the reader logged when the load failed
+    std::string picture;  // the PNG written for it
 };
 
 class Inspector {

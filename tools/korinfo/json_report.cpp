@@ -225,4 +225,3 @@ const std::string& JsonReport::End(bool ok) {
 }
 
 }  // namespace KorInfo
-

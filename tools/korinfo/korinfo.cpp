@@ -30,8 +30,7 @@ namespace {
 // A template stands for its sequence, unless a file has that very name.
 bool IsSequenceInput(const std::string& input) {
     std::error_code error;
-    return KorTools::IsSequenceTemplate(input) &&
-           !std::filesystem::is_regular_file(KorTools::Utf8Path(input), error);
+    return KorTools::IsSequenceTemplate(input) && !std::filesystem::is_regular_file(KorTools::Utf8Path(input), error);
 }
 
 // Names the file and why it failed, with what the reader logged.
@@ -80,7 +79,8 @@ int main(int argc, char** argv) {
         if (IsSequenceInput(input)) {
             const SequenceReport report = InspectSequence(input, inspector, options.drift, options.quiet);
             for (const Inspection& frame : report.frames) ReportFailure(frame);
-            if (report.frames.empty()) std::fprintf(stderr, "korinfo: %s: no file of this sequence exists\n", input.c_str());
+            if (report.frames.empty())
+                std::fprintf(stderr, "korinfo: %s: no file of this sequence exists\n", input.c_str());
             ok = !report.Failed() && ok;
             if (options.json)
                 json.AddSequence(report);

@@ -45,9 +45,12 @@ constexpr const char* kUsage =
 int ParseAxis(const std::string& text) {
     if (text.size() != 1) return -1;
     switch (text[0]) {
-        case 'x': case 'X': return 0;
-        case 'y': case 'Y': return 1;
-        case 'z': case 'Z': return 2;
+        case 'x':
+        case 'X': return 0;
+        case 'y':
+        case 'Y': return 1;
+        case 'z':
+        case 'Z': return 2;
         default: return -1;
     }
 }
@@ -162,8 +165,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     if (sliceGiven && projectGiven) return bad("--slice and --project exclude each other");
     const PreviewRequest defaults;
-    const bool pictureOptions = sliceGiven || projectGiven || options.preview.channel != defaults.channel ||
-                                !options.preview.particles.empty();
+    const bool pictureOptions =
+        sliceGiven || projectGiven || options.preview.channel != defaults.channel || !options.preview.particles.empty();
     if (pictureOptions && options.preview.output.empty())
         return bad("--slice, --project, --channel and --particles shape the --png picture: add --png OUT.png");
     if (options.inputs.empty()) return bad("no file given");

@@ -7,18 +7,18 @@ namespace KorInfo {
 
 // A picture of one grid channel: a slice or the maximum along an axis.
 struct PreviewRequest {
-    std::string output;          // --png: a path, or a template for sequences ("" = no picture)
-    int axis = 2;                // 0 x, 1 y, 2 z
-    bool project = true;         // --project (default); false: --slice
-    int slice = -1;              // --slice AXIS=N: the cell index N
+    std::string output;             // --png: a path, or a template for sequences ("" = no picture)
+    int axis = 2;                   // 0 x, 1 y, 2 z
+    bool project = true;            // --project (default); false: --slice
+    int slice = -1;                 // --slice AXIS=N: the cell index N
     std::string channel = "smoke";  // --channel NAME|ID
-    std::string particles;       // --particles GROUP: drawn over the picture
+    std::string particles;          // --particles GROUP: drawn over the picture
 };
 
 struct Options {
     std::vector<std::string> inputs;  // files and sequence templates
     bool stats = false;               // decode every channel: decoded min, max, mean, non-zero count
-    bool json = false;
+    bool json = false;                // one JSON document instead of text
     bool quiet = false;               // no progress bar
     double drift = 10;                // a range that grows or shrinks by more than this factor is drift
     std::string group;                // --group NAME: every channel of that group, decoded min and max

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "colour_map.h"
-#include "frame_facts.h"
 #include "frame/ostrel_frame_data.h"
+#include "frame_facts.h"
 #include "korloader/korloader.h"
 
 namespace KorInfo {
@@ -137,7 +137,8 @@ bool MakePreview(OstrelFrameData& frame, const PreviewRequest& request, int chan
     picture.rgb.resize(pixels.size() * 3);
     for (int v = 0; v < picture.height; ++v)
         for (int u = 0; u < picture.width; ++u) {
-            const float value = pixels[static_cast<size_t>(v) * static_cast<size_t>(picture.width) + static_cast<size_t>(u)];
+            const float value =
+                pixels[static_cast<size_t>(v) * static_cast<size_t>(picture.width) + static_cast<size_t>(u)];
             const Rgb colour = ColourOf((static_cast<double>(value) - lo) * scale);
             const size_t row = static_cast<size_t>(picture.height - 1 - v);
             uint8_t* pixel = &picture.rgb[3 * (row * static_cast<size_t>(picture.width) + static_cast<size_t>(u))];

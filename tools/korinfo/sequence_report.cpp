@@ -12,8 +12,7 @@ bool SequenceReport::Failed() const {
     return false;
 }
 
-SequenceReport InspectSequence(const std::string& templatePath, Inspector& inspector, double driftFactor,
-                               bool quiet) {
+SequenceReport InspectSequence(const std::string& templatePath, Inspector& inspector, double driftFactor, bool quiet) {
     SequenceReport report;
     report.templatePath = templatePath;
     const std::vector<KorTools::SequenceFile> files = KorTools::ListSequence(templatePath);

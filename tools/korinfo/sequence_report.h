@@ -14,8 +14,8 @@ namespace KorInfo {
 
 struct SequenceReport {
     std::string templatePath;
-    std::vector<Inspection> frames;               // in frame order
-    std::vector<std::pair<int, int>> missing;     // runs of missing frames, first and last
+    std::vector<Inspection> frames;            // in frame order
+    std::vector<std::pair<int, int>> missing;  // runs of missing frames, first and last
     int64_t missingCount = 0;
     std::vector<DriftWarning> warnings;
 

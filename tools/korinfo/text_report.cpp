@@ -10,9 +10,7 @@ namespace KorInfo {
 
 namespace {
 
-const char* DecodesText(const std::optional<bool>& decodes) {
-    return *decodes ? "decodes" : "does not decode";
-}
+const char* DecodesText(const std::optional<bool>& decodes) { return *decodes ? "decodes" : "does not decode"; }
 
 // What is known of a grid channel beyond its storage: the stored range, and
 // whether it decodes or its decoded statistics.
@@ -69,11 +67,13 @@ void PrintGroup(const GroupFacts& group) {
         }
         std::printf("\n");
     }
-    if (group.firstId) std::printf("      IDs %" PRId64 " .. %" PRId64 " (first, last)\n", *group.firstId, *group.lastId);
+    if (group.firstId)
+        std::printf("      IDs %" PRId64 " .. %" PRId64 " (first, last)\n", *group.firstId, *group.lastId);
 }
 
 void PrintImport(const FrameFacts& facts) {
-    std::printf("  format: %s, through its import module\n", facts.format == FileFormat::OpenVdb ? "OpenVDB" : "Field3D");
+    std::printf("  format: %s, through its import module\n",
+                facts.format == FileFormat::OpenVdb ? "OpenVDB" : "Field3D");
     std::printf("  grids:");
     for (size_t i = 0; i < facts.grids.size(); ++i)
         std::printf("%s %s%s", i ? "," : "", facts.grids[i].name.c_str(), facts.grids[i].flag ? " (flag 1)" : "");
@@ -149,8 +149,8 @@ void PrintSequence(const SequenceReport& report, bool stats) {
     std::printf("%s\n", report.templatePath.c_str());
     std::printf("  frames %d..%d: %zu files, %" PRId64 " missing%s%s\n", frames.front().frame, frames.back().frame,
                 frames.size(), report.missingCount, report.missingCount ? ": " : "", MissingText(report).c_str());
-    std::printf("  %7s  %10s  %-14s  %-16s  %9s  %s\n", "frame", "time", "grid", stats ? "smoke non-zero" : "smoke range",
-                "particles", "channels");
+    std::printf("  %7s  %10s  %-14s  %-16s  %9s  %s\n", "frame", "time", "grid",
+                stats ? "smoke non-zero" : "smoke range", "particles", "channels");
     int pictures = 0;
     for (const Inspection& frame : frames) {
         pictures += !frame.picture.empty();
