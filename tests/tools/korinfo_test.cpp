@@ -249,7 +249,11 @@ TEST(Korinfo, ExitStatusNamesEveryFailureAndStillReportsTheRest) {
     EXPECT_TRUE(Contains(run.err, "damaged.kor: damaged or truncated file, or out of memory\n")) << run.err;
     EXPECT_TRUE(Contains(run.err, "korinfo: reader said:\n")) << run.err;
 
-    // A template without files, a group the frame lacks: failures too.
+    // A template without files, a group the frame lacks, a report that
+    // cannot be written: failures too.
+    run = Korinfo(Quote(good) + " >/dev/full", dir);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "korinfo: cannot write the report")) << run.err;
     run = Korinfo(Quote(dir.File("none_####.kor")), dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.err, "none_####.kor: no file of this sequence exists")) << run.err;

@@ -7,7 +7,9 @@
 // (smoke_####.kor) the report of its sequence. --json prints the same facts
 // as one JSON document, --png writes preview pictures. Exit status 0 when
 // every file was read, 1 when one was not, 2 for bad usage.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -99,5 +101,10 @@ int main(int argc, char** argv) {
         }
     }
     if (options.json) std::printf("%s\n", json.End(ok).c_str());
+    // A report that did not reach its reader (a full disk, a closed pipe) is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "korinfo: cannot write the report: %s\n", std::strerror(errno));
+        return 1;
+    }
     return ok ? 0 : 1;
 }
