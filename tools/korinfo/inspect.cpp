@@ -8,9 +8,15 @@
 
 namespace KorInfo {
 
+namespace {
+
+// Where the picture of frame `frame` goes: the --png path, or the template
+// with the frame's number.
 std::string PicturePath(const std::string& output, int frame) {
     return KorTools::IsSequenceTemplate(output) ? KorTools::SequenceFramePath(output, frame) : output;
 }
+
+}  // namespace
 
 Inspector::Inspector(const Options& options, int previewChannel)
     : options_(options), previewChannel_(previewChannel), loader_(options.moduleDir) {}

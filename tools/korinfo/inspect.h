@@ -39,9 +39,4 @@ private:
     FrameLoader loader_;
 };
 
-// Where the picture of frame `frame` goes: the --png path, or the template
-// with the frame's number. (A file whose name holds no number is numbered by
-// the frame number it stores.)
-std::string PicturePath(const std::string& output, int frame);
-
 }  // namespace KorInfo
