@@ -56,3 +56,17 @@ if(NOT WIN32 AND (KOR_BUILD_PLUGINS OR KOR_BUILD_TESTS OR KOR_BUILD_BENCH OR KOR
     kor_missing(OpenVDB "libopenvdb-dev, libboost-dev" "the OpenVDB module, its tests and benchmark are not built")
   endif()
 endif()
+
+# libpng for korinfo's preview pictures (--png). The mingw-w64 cross build
+# has none: its korinfo says that --png is not available.
+set(KOR_PNG_FOUND OFF)
+if(KOR_BUILD_TOOLS)
+  find_package(PNG QUIET)
+  if(TARGET PNG::PNG)
+    set(KOR_PNG_FOUND ON)
+  elseif(CMAKE_CROSSCOMPILING)
+    message(STATUS "libpng not found for the target system: korinfo is built without preview pictures (--png)")
+  else()
+    kor_missing(libpng libpng-dev "korinfo is built without preview pictures (--png)")
+  endif()
+endif()

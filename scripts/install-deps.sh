@@ -8,6 +8,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libhdf5-dev
   libopenvdb-dev libboost-dev
+  libpng-dev python3
 )
 
 missing=()

@@ -22,6 +22,14 @@ frame="$build/example.kor"
 say() { printf '== [%3d s] %s\n' "$SECONDS" "$*"; }
 fail() { echo "package-tests: $*" >&2; exit 1; }
 
+# Runs an installed korinfo on a Field3D sample: it must find the import
+# modules of its own installation.
+run_korinfo_on_imported() {
+    local output
+    output="$("$1" "$source_dir/tests/data/f3d/dense_smoke.f3d")" || fail "$1 cannot read a Field3D file: $output"
+    grep -q "^  mapping: 2,density;" <<<"$output" || fail "$1: unexpected output: $output"
+}
+
 # Runs the example host on the example frame: both modules must load and
 # the smoke channel must be read.
 run_example() {
@@ -59,7 +67,7 @@ libdir="$(dirname "$(find "$prefix" -name 'libkorloader.so.*.*.*' | head -n 1)")
 soname="$(readelf -d "$libdir"/libkorloader.so.*.*.* | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')"
 [ "$soname" = "libkorloader.so.3" ] || fail "SONAME is '$soname', not libkorloader.so.3"
 for f in include/korloader/korloader.h include/korloader/sdk/plugin_sdk/kor_plugin.h bin/korinfo \
-         share/doc/korloader/README.md share/doc/korloader/LICENSE; do
+         share/man/man1/korinfo.1 share/doc/korloader/README.md share/doc/korloader/LICENSE; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 for m in vdbplug f3dplug; do
@@ -68,6 +76,9 @@ done
 if grep -rIl -- "$build\|$source_dir" "$libdir/cmake" "$libdir/pkgconfig" >/dev/null; then
     fail "the installed CMake or pkg-config files name a path of this build machine"
 fi
+
+say "the installed korinfo loads the installed modules"
+run_korinfo_on_imported "$prefix/bin/korinfo"
 
 say "example host with find_package(korloader 3)"
 build_example_with_cmake "$prefix" "$scratch/example-cmake"
@@ -141,5 +152,6 @@ for d in "${debs[@]}"; do dpkg -x "$d" "$root"; done
 build_example_with_cmake "$root/usr" "$scratch/example-deb"
 run_example "$scratch/example-deb/korframe"
 "$root/usr/bin/korinfo" "$frame" >/dev/null || fail "the packaged korinfo cannot read the example frame"
+run_korinfo_on_imported "$root/usr/bin/korinfo"
 
 say "install and packages passed"

@@ -24,6 +24,14 @@ size_t Utf8Length(const std::string& s, size_t i) {
     return length;
 }
 
+// The shortest text that reads back to the same value.
+template <class T>
+void AppendShortest(std::string& text, T value) {
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, result.ptr);
+}
+
 }  // namespace
 
 void JsonWriter::BeforeValue() {
@@ -102,9 +110,14 @@ JsonWriter& JsonWriter::Int(int64_t value) {
 JsonWriter& JsonWriter::Number(double value) {
     if (!std::isfinite(value)) return Null();
     BeforeValue();
-    char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text_.append(digits, result.ptr);
+    AppendShortest(text_, value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Float(float value) {
+    if (!std::isfinite(value)) return Null();
+    BeforeValue();
+    AppendShortest(text_, value);
     return *this;
 }
 
