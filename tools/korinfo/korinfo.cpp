@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/load_status.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
 #include "frame/ostrel_frame_data.h"
@@ -73,16 +74,6 @@ void CollectLog(void* context, KorDiag::Channel channel, const char* text) {
     if (channel == KorDiag::Channel::Log) static_cast<std::string*>(context)->append(text);
 }
 
-const char* StatusText(int status) {
-    switch (status) {
-        case 3: return "no such file, or not a cache path";
-        case 4: return "damaged or truncated file, or out of memory";
-        case 2: return "import module not ready";
-        case 9: return "no channel mapping given";
-        default: return "import module error";
-    }
-}
-
 void PrintStats(OstrelFrameData& frame, int channel) {
     const float* values = frame.GetChannel(channel);
     if (values == nullptr) {
@@ -107,7 +98,8 @@ bool Inspect(const char* path, bool stats) {
     const int status = frame->LoadCacheFile(path, "");
     if (status != 0) {
         KorDiag::SetCaptureSink(nullptr, nullptr);
-        std::fprintf(stderr, "korinfo: %s: cannot read (status %d: %s)\n", path, status, StatusText(status));
+        std::fprintf(stderr, "korinfo: %s: cannot read (status %d: %s)\n", path, status,
+                     KorTools::LoadStatusText(status));
         if (!log.empty()) std::fprintf(stderr, "korinfo: reader said:\n%s", log.c_str());
         delete frame;
         return false;
