@@ -8,6 +8,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libhdf5-dev
   libopenvdb-dev libboost-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()
