@@ -50,33 +50,17 @@ KorTest::TempDir& Dir() {
     return dir;
 }
 
-const std::string& SmokeFrame() {
-    static std::string path;
-    if (path.empty()) {
-        path = Dir().File("smoke.kor");
-        KorTest::SGGridOptions options;
-        options.scale = 4096.0f;  // as bench_sg_decode
-        KorTest::KorWriter()
-            .Grid(kSide, kSide, kSide)
-            .GridChannel(2, KorTest::MakeSmokeField(kSide, kSide, kSide, 1), options)
-            .WriteFile(path);
-    }
-    return path;
-}
-
-const std::string& TwoChannelFrame() {
-    static std::string path;
-    if (path.empty()) {
-        constexpr int side = 192;
-        path = Dir().File("two.kor");
-        KorTest::SGGridOptions options;
-        options.scale = 4096.0f;
-        KorTest::KorWriter()
-            .Grid(side, side, side)
-            .GridChannel(1, KorTest::MakeSmokeField(side, side, side, 2), options)
-            .GridChannel(2, KorTest::MakeSmokeField(side, side, side, 1), options)
-            .WriteFile(path);
-    }
+// A side^3 frame with smoke-like channels: smoke (2), then temperature (1).
+std::string GridFrame(const char* name, int side, int channels) {
+    const std::string path = Dir().File(name);
+    KorTest::SGGridOptions options;
+    options.scale = 4096.0f;  // as bench_sg_decode
+    KorTest::KorWriter writer;
+    writer.Grid(side, side, side);
+    for (int c = 0; c < channels; ++c)
+        writer.GridChannel(c == 0 ? KOR_GRID_SMOKE : KOR_GRID_TEMPERATURE,
+                           KorTest::MakeSmokeField(side, side, side, static_cast<uint32_t>(c + 1)), options);
+    writer.WriteFile(path);
     return path;
 }
 
@@ -151,7 +135,7 @@ void Compare(benchmark::State& state, Python python, Reference reference, clocki
 }
 
 void OpenSmokeChannel(benchmark::State& state) {
-    const std::string& path = SmokeFrame();
+    static const std::string path = GridFrame("smoke.kor", kSide, 1);
     py::object open = Script().attr("open_smoke_channel");
     const py::str pathText(path);
     Compare(
@@ -191,7 +175,8 @@ void GroupPositions(benchmark::State& state) {
 }
 
 void ParallelDecode(benchmark::State& state) {
-    const py::str path(TwoChannelFrame());
+    static const std::string file = GridFrame("two.kor", 192, 2);
+    const py::str path(file);
     py::object inThreads = Script().attr("decode_in_threads"), inTurn = Script().attr("decode_in_turn");
     Compare(
         state,

@@ -12,6 +12,12 @@ std::string ChannelName(ChannelKind kind, int id) {
     return name[0] != '\0' ? name : std::to_string(id);
 }
 
+std::vector<std::string> NamesOf(ChannelKind kind, const std::vector<int>& ids) {
+    std::vector<std::string> names;
+    for (int id : ids) names.push_back(ChannelName(kind, id));
+    return names;
+}
+
 int ChannelId(ChannelKind kind, py::handle key) {
     static_assert(KOR_GRID_CHANNEL_COUNT == 32 && KOR_PARTICLE_CHANNEL_COUNT == 32, "ids 0..31 in both tables");
     if (PyLong_Check(key.ptr())) {

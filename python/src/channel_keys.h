@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 namespace KorPython {
 
@@ -12,6 +13,18 @@ enum class ChannelKind { Grid, Particle };
 
 // The name of an id 0..31.
 std::string ChannelName(ChannelKind kind, int id);
+
+// The ids 0..31 that a frame's or a group's HasChannel answers 1 for, ascending.
+template <class Source>
+std::vector<int> AvailableIds(Source& source) {
+    std::vector<int> ids;
+    for (int id = 0; id < 32; ++id)
+        if (source.HasChannel(id) == 1) ids.push_back(id);
+    return ids;
+}
+
+// The names of `ids`.
+std::vector<std::string> NamesOf(ChannelKind kind, const std::vector<int>& ids);
 
 // The id of a key; KeyError for an id outside 0..31 or an unknown name,
 // TypeError for a key that is neither an int nor a str.

@@ -63,19 +63,9 @@ py::array_t<float> Frame::Transform() const {
     return rows;
 }
 
-std::vector<int> Frame::ChannelIds() const {
-    IKor* frame = Live();
-    std::vector<int> ids;
-    for (int id = 0; id < KOR_GRID_CHANNEL_COUNT; ++id)
-        if (frame->HasChannel(id) == 1) ids.push_back(id);
-    return ids;
-}
+std::vector<int> Frame::ChannelIds() const { return AvailableIds(*Live()); }
 
-std::vector<std::string> Frame::ChannelNames() const {
-    std::vector<std::string> names;
-    for (int id : ChannelIds()) names.push_back(ChannelName(ChannelKind::Grid, id));
-    return names;
-}
+std::vector<std::string> Frame::ChannelNames() const { return NamesOf(ChannelKind::Grid, ChannelIds()); }
 
 py::array Frame::Channel(py::handle key) const {
     IKor* frame = Live();

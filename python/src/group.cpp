@@ -38,18 +38,9 @@ py::str Group::Name() const { return NameText(group_->GetName()); }
 
 int Group::Size() const { return group_->GetNumParticles(); }
 
-std::vector<int> Group::ChannelIds() const {
-    std::vector<int> ids;
-    for (int id = 0; id < KOR_PARTICLE_CHANNEL_COUNT; ++id)
-        if (group_->HasChannel(id) == 1) ids.push_back(id);
-    return ids;
-}
+std::vector<int> Group::ChannelIds() const { return AvailableIds(*group_); }
 
-std::vector<std::string> Group::ChannelNames() const {
-    std::vector<std::string> names;
-    for (int id : ChannelIds()) names.push_back(ChannelName(ChannelKind::Particle, id));
-    return names;
-}
+std::vector<std::string> Group::ChannelNames() const { return NamesOf(ChannelKind::Particle, ChannelIds()); }
 
 py::array Group::Channel(py::handle key) const {
     const int id = ChannelId(ChannelKind::Particle, key);
