@@ -50,26 +50,32 @@ FrameDataArray::~FrameDataArray() {
     Free();
 }
 
-IKor* OpenFrame(const char* path, const char* mapping) noexcept {
+IKor* OpenFrame(const char* path, const char* mapping, int* status) noexcept {
+    constexpr int kOutOfMemory = 4;
+    auto result = [status](int code, IKor* frame) {
+        if (status != nullptr) *status = code;
+        return frame;
+    };
     const ZUtils::String key(mapping);
     // Out of memory for the key itself: sharing under a cut key would hand
     // out a frame loaded with another mapping.
-    if (!key.Equals(mapping)) return nullptr;
+    if (!key.Equals(mapping)) return result(kOutOfMemory, nullptr);
     for (OstrelFrameData* frame : g_frames) {
         if (frame->path.Equals(path) && frame->mapping == key && path != nullptr && path[0] != '\0') {
-            return AddFrameRef(frame) ? frame : nullptr;
+            return AddFrameRef(frame) ? result(0, frame) : result(kOutOfMemory, nullptr);
         }
     }
     OstrelFrameData* frame = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) OstrelFrameData();
-    if (frame == nullptr) return nullptr;
+    if (frame == nullptr) return result(kOutOfMemory, nullptr);
     // The sharing key must be stored whole, or the frame could be found
     // under another key later.
-    if (frame->LoadCacheFile(path, key.c_str()) != 0 || !frame->path.Assign(path) ||
+    const int loaded = frame->LoadCacheFile(path, key.c_str());
+    if (loaded != 0 || !frame->path.Assign(path) ||
         !frame->mapping.Assign(key.c_str(), static_cast<size_t>(key.Length())) || !AddFrameRef(frame)) {
         delete frame;
-        return nullptr;
+        return result(loaded != 0 ? loaded : kOutOfMemory, nullptr);
     }
-    return frame;
+    return result(0, frame);
 }
 
 void ReleaseFrame(IKor* handle) noexcept {

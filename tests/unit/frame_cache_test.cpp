@@ -110,11 +110,13 @@ TEST(FrameCache, AKeyThatCannotBeStoredFailsTheOpen) {
     ASSERT_NE(counted, nullptr);
     OstrelFrame::ReleaseFrame(counted);
     // Whichever allocation fails, a frame is either handed out under its
-    // whole key or not at all.
+    // whole key or not at all, and the status says which.
     for (int64_t k = 1; k <= allocations; ++k) {
         ZUtils::FailAllocationAt(k);
-        IKor* frame = OstrelFrame::OpenFrame(path.c_str(), mapping.c_str());
+        int status = -1;
+        IKor* frame = OstrelFrame::OpenFrame(path.c_str(), mapping.c_str(), &status);
         ZUtils::FailAllocationAt(0);
+        EXPECT_EQ(status, frame == nullptr ? 4 : 0) << k;
         if (frame == nullptr) continue;
         const OstrelFrameData* data = static_cast<OstrelFrameData*>(frame);
         EXPECT_TRUE(data->path.Equals(path.c_str())) << k;

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/load_status.h"
 #include "common/module_dir.h"
 #include "common/utf8_path.h"
 #include "diag/log.h"
@@ -115,7 +116,7 @@ LoadedFrame FrameLoader::Load(const std::string& path) {
     switch (loaded.status) {
         case 0: loaded.frame = std::move(frame); break;
         case 3: loaded.reason = "cannot be opened"; break;
-        case 4: loaded.reason = "damaged or truncated file, or out of memory"; break;
+        case 4: loaded.reason = KorTools::LoadStatusText(loaded.status); break;
         case 2: loaded.reason = ModuleNotReady(loaded.format); break;
         case 9: loaded.reason = "no grid of the file maps to a channel"; break;
         default: loaded.reason = "the import module failed with code " + std::to_string(loaded.status); break;
