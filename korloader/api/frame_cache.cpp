@@ -5,6 +5,7 @@
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
 #include "import/importers.h"
+#include "util/nothrow_new.h"
 
 namespace OstrelFrame {
 namespace {
@@ -60,7 +61,7 @@ IKor* OpenFrame(const char* path, const char* mapping) noexcept {
             return AddFrameRef(frame) ? frame : nullptr;
         }
     }
-    OstrelFrameData* frame = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) OstrelFrameData();
+    OstrelFrameData* frame = newObject<OstrelFrameData>();
     if (frame == nullptr) return nullptr;
     // The sharing key must be stored whole, or the frame could be found
     // under another key later.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "diag/log.h"
 
 namespace {

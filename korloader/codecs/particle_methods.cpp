@@ -7,6 +7,7 @@
 #include "codecs/zip_block.h"
 #include "util/byte_reader.h"
 #include "util/iarray.h"
+#include "util/nothrow_new.h"
 
 namespace KorParticles {
 
@@ -26,7 +27,7 @@ bool DecodeZip(const uint8_t* stored, size_t storedSize, void* dest, size_t dest
 }
 
 SGCompressor<1>* DecoderState(SGCompressor<1>*& decoder) noexcept {
-    if (decoder == nullptr && !ZUtils::AllocationShouldFail()) decoder = new (std::nothrow) SGCompressor<1>();
+    if (decoder == nullptr) decoder = newObject<SGCompressor<1>>();
     return decoder;
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "codecs/entropy_coder.h"
 #include "diag/log.h"
 #include "util/alloc.h"
@@ -645,7 +645,7 @@ SGCompressor<D>::~SGCompressor() = default;
 
 template <int D>
 Job* SGCompressor<D>::CreateJob() {
-    return ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) Zone();
+    return newObject<Zone>();
 }
 
 template <int D>

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "diag/log.h"
 #include "frame/cache_reader.h"
 #include "frame/ostrel_frame_data.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "codecs/sg_compressor.h"
 #include "codecs/zip_block.h"
 #include "diag/log.h"
@@ -142,7 +142,7 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
                                         static_cast<uint32_t>(cells * 4));
     } else if (lookup == RecordLookup::Found) {
         SGCompressor<3>*& decoder = decompressors[channel];
-        if (decoder == nullptr && !ZUtils::AllocationShouldFail()) decoder = new (std::nothrow) SGCompressor<3>();
+        if (decoder == nullptr) decoder = newObject<SGCompressor<3>>();
         decoded = decoder != nullptr &&
                   decoder->Decompress(record.body, record.bodyBytes, array, static_cast<size_t>(cells));
     }

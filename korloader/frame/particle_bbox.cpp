@@ -8,6 +8,7 @@
 #include "frame/ostrel_frame_data.h"
 #include "particles/pgroup.h"
 #include "util/iarray.h"
+#include "util/nothrow_new.h"
 
 void MTComputeParticlesBbox::ProcessJob(Job& job) {
     Result& result = results[job.index];
@@ -38,8 +39,7 @@ bool ComputeParticlesBbox(OstrelFrameData& frame, PGroup& group) noexcept {
     // A group without positions has nothing to add.
     if (group.particleCount <= 0 || group.ElementPointer(KorParticles::kPosition, 0) == nullptr) return true;
     if (frame.bboxJob == nullptr) {
-        if (ZUtils::AllocationShouldFail()) return false;
-        frame.bboxJob = new (std::nothrow) MTComputeParticlesBbox();
+        frame.bboxJob = newObject<MTComputeParticlesBbox>();
         if (frame.bboxJob == nullptr) return false;
     }
     MTComputeParticlesBbox& job = *frame.bboxJob;

@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
 #include "import/channel_mappings.h"

@@ -1,7 +1,6 @@
 #include "particles/pgroup.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "codecs/particle_methods.h"
@@ -10,16 +9,6 @@
 #include "particles/grid_velocity.h"
 
 using namespace KorParticles;
-
-namespace {
-
-// iArray moves by construction only.
-void MoveBytes(PGroup::Bytes& to, PGroup::Bytes& from) noexcept {
-    to.PGroup::Bytes::~Bytes();
-    ::new (static_cast<void*>(&to)) PGroup::Bytes(std::move(from));
-}
-
-}  // namespace
 
 PGroup::ChannelRecord::ChannelRecord(ChannelRecord&& other) noexcept
     : method(other.method),
@@ -44,8 +33,8 @@ PGroup::PGroup(PGroup&& other) noexcept
         ChannelRecord& from = other.channels_[c];
         ChannelRecord& to = channels_[c];
         to.method = from.method;
-        MoveBytes(to.compressed, from.compressed);
-        MoveBytes(to.decoded, from.decoded);
+        to.compressed = std::move(from.compressed);
+        to.decoded = std::move(from.decoded);
         to.present.store(from.present.exchange(false, std::memory_order_relaxed), std::memory_order_relaxed);
         to.ready.store(from.ready.exchange(false, std::memory_order_relaxed), std::memory_order_relaxed);
         decoders_[c] = other.decoders_[c];
@@ -234,7 +223,7 @@ void PGroup::SetCompressedChannel(int channel, uint32_t method, Bytes&& bytes) n
     if (record == nullptr) return;
     if (channel == kParticleId) ResetIdOrder();
     record->method = method;
-    MoveBytes(record->compressed, bytes);
+    record->compressed = std::move(bytes);
     record->decoded.Free();
     record->ready.store(false, std::memory_order_relaxed);
     record->present.store(record->compressed.Count() > 0, std::memory_order_relaxed);
@@ -245,7 +234,7 @@ void PGroup::SetDecodedChannel(int channel, Bytes&& elements) noexcept {
     if (record == nullptr) return;
     if (channel == kParticleId) ResetIdOrder();
     record->compressed.Free();
-    MoveBytes(record->decoded, elements);
+    record->decoded = std::move(elements);
     if (record->decoded.Count() != static_cast<int64_t>(particleCount) * ElementBytesOf(channel))
         record->decoded.Free();  // never keep an array that does not match the count
     const bool present = record->decoded.Count() > 0;

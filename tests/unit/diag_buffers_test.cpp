@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "codecs/zip_block.h"
 #include "log_capture.h"
 #include "support/byte_writer.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "codecs/buffers.h"
+#include "util/nothrow_new.h"
 #include "frame/ostrel_frame_data.h"
 #include "log_capture.h"
 #include "particles/grid_velocity.h"
