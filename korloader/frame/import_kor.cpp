@@ -70,7 +70,7 @@ void ReadChannelRanges(OstrelFrameData& frame, CacheReader& reader) {
             float minimum, maximum;
         } entry;
         reader.Read(&entry, sizeof entry, nullptr);
-        if (entry.channel >= 0 && entry.channel < kChannelCount) {
+        if (entry.channel >= 0 && entry.channel < KOR_GRID_CHANNEL_COUNT) {
             frame.rangeMin[entry.channel] = entry.minimum;
             frame.rangeMax[entry.channel] = entry.maximum;
         }

@@ -17,11 +17,6 @@ class SGCompressor;
 class MTComputeParticlesBbox;
 
 namespace KorFrame {
-constexpr int kChannelCount = 32;
-constexpr int kPackedColour = 18;
-constexpr int kSpeed = 3;
-constexpr int kVelocityX = 4, kVelocityY = 5, kVelocityZ = 6;
-constexpr int kRed = 7, kGreen = 8, kBlue = 9;
 constexpr uint32_t kBackupFrameBit = 0x80000000u;
 constexpr int kSimInfoBytes = 392;
 constexpr int32_t kNeverLoaded = INT32_MIN;
@@ -70,12 +65,12 @@ public:
     float transform[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
     float timeStep = 1.0f / 30.0f;
     float auxTransforms[3][12] = {{}, {}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
-    float* channels[KorFrame::kChannelCount] = {};
-    float rangeMin[KorFrame::kChannelCount];
-    float rangeMax[KorFrame::kChannelCount];
-    SGCompressor<3>* decompressors[KorFrame::kChannelCount] = {};
+    float* channels[KOR_GRID_CHANNEL_COUNT] = {};
+    float rangeMin[KOR_GRID_CHANNEL_COUNT];
+    float rangeMax[KOR_GRID_CHANNEL_COUNT];
+    SGCompressor<3>* decompressors[KOR_GRID_CHANNEL_COUNT] = {};
     float particleBbox[6] = {1e20f, 1e20f, 1e20f, -1e20f, -1e20f, -1e20f};
-    KorPlatform::CriticalSection channelLocks[KorFrame::kChannelCount];
+    KorPlatform::CriticalSection channelLocks[KOR_GRID_CHANNEL_COUNT];
     ZUtils::String infoText;
     ZUtils::String path;
     ZUtils::String mapping;

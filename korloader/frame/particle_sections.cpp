@@ -123,7 +123,7 @@ void ReadParticleIds(PGroup& group, CacheReader& reader) {
         // Fewer tokens than particles: the IDs are not all there.
         if (coder.Failed()) CacheReader::Fail("x161\n");
     }
-    group.SetDecodedChannel(kParticleId, std::move(elements));
+    group.SetDecodedChannel(KOR_PARTICLE_ID, std::move(elements));
     if (!ascending && !group.EnsureIdOrder()) CacheReader::Fail(nullptr);
 }
 
@@ -153,9 +153,9 @@ void ReadSectionGroup(OstrelFrameData& frame, CacheReader& reader, PGroup& group
     group.frame = &frame;
     group.name = reader.ReadString(nullptr);
     group.SetParticleCount(ReadParticleCount(reader, "12\n"));
-    int32_t offsets[kChannelCount];
+    int32_t offsets[KOR_PARTICLE_CHANNEL_COUNT];
     reader.Read(offsets, sizeof offsets, "13\n");
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
         if (offsets[c] == -1) continue;
         if (offsets[c] < 0 || offsets[c] > words.Count()) CacheReader::Fail(kBadChannel);
         if (compressed)

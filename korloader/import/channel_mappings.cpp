@@ -15,60 +15,89 @@ namespace {
 
 struct TableEntry {
     const char* name;
-    int channel;
+    KorGridChannel channel;
 };
 
 // Grid names of OpenVDB files, in the order they are tried.
 constexpr TableEntry kVdbTable[] = {
-    {"Temperature_ost", 1}, {"Smoke_ost", 2},      {"VelocityX_ost", 4},  {"VelocityY_ost", 5},
-    {"VelocityZ_ost", 6},   {"ColorR_ost", 7},     {"ColorG_ost", 8},     {"ColorB_ost", 9},
-    {"Fuel_ost", 10},       {"density", 2},        {"temperature", 1},    {"fluid_density", 1},
-    {"surface", 1},         {"vel.x", 4},          {"vel.y", 5},          {"vel.z", 6},
-    {"vel(x)", 4},          {"vel(y)", 5},         {"vel(z)", 6},         {"V(x)", 4},
-    {"V(y)", 5},            {"V(z)", 6},           {"color(x)", 7},       {"color(y)", 8},
-    {"color(z)", 9},        {"Smoke", 2},          {"FireFuel", 10},      {"Temperature", 1},
-    {"VelocitiesX", 4},     {"VelocitiesY", 5},    {"VelocitiesZ", 6},    {"ColorR", 7},
-    {"ColorG", 8},          {"ColorB", 9},         {"fuel", 10},          {"velocity_x", 4},
-    {"velocity_y", 5},      {"velocity_z", 6},     {"particle_count_per_cell", 1},
-    {"rest.x", 7},          {"rest.y", 8},         {"rest.z", 9},
+    {"Temperature_ost", KOR_GRID_TEMPERATURE},
+    {"Smoke_ost", KOR_GRID_SMOKE},
+    {"VelocityX_ost", KOR_GRID_VELOCITY_X},
+    {"VelocityY_ost", KOR_GRID_VELOCITY_Y},
+    {"VelocityZ_ost", KOR_GRID_VELOCITY_Z},
+    {"ColorR_ost", KOR_GRID_COLOUR_R},
+    {"ColorG_ost", KOR_GRID_COLOUR_G},
+    {"ColorB_ost", KOR_GRID_COLOUR_B},
+    {"Fuel_ost", KOR_GRID_FUEL},
+    {"density", KOR_GRID_SMOKE},
+    {"temperature", KOR_GRID_TEMPERATURE},
+    {"fluid_density", KOR_GRID_TEMPERATURE},
+    {"surface", KOR_GRID_TEMPERATURE},
+    {"vel.x", KOR_GRID_VELOCITY_X},
+    {"vel.y", KOR_GRID_VELOCITY_Y},
+    {"vel.z", KOR_GRID_VELOCITY_Z},
+    {"vel(x)", KOR_GRID_VELOCITY_X},
+    {"vel(y)", KOR_GRID_VELOCITY_Y},
+    {"vel(z)", KOR_GRID_VELOCITY_Z},
+    {"V(x)", KOR_GRID_VELOCITY_X},
+    {"V(y)", KOR_GRID_VELOCITY_Y},
+    {"V(z)", KOR_GRID_VELOCITY_Z},
+    {"color(x)", KOR_GRID_COLOUR_R},
+    {"color(y)", KOR_GRID_COLOUR_G},
+    {"color(z)", KOR_GRID_COLOUR_B},
+    {"Smoke", KOR_GRID_SMOKE},
+    {"FireFuel", KOR_GRID_FUEL},
+    {"Temperature", KOR_GRID_TEMPERATURE},
+    {"VelocitiesX", KOR_GRID_VELOCITY_X},
+    {"VelocitiesY", KOR_GRID_VELOCITY_Y},
+    {"VelocitiesZ", KOR_GRID_VELOCITY_Z},
+    {"ColorR", KOR_GRID_COLOUR_R},
+    {"ColorG", KOR_GRID_COLOUR_G},
+    {"ColorB", KOR_GRID_COLOUR_B},
+    {"fuel", KOR_GRID_FUEL},
+    {"velocity_x", KOR_GRID_VELOCITY_X},
+    {"velocity_y", KOR_GRID_VELOCITY_Y},
+    {"velocity_z", KOR_GRID_VELOCITY_Z},
+    {"particle_count_per_cell", KOR_GRID_TEMPERATURE},
+    {"rest.x", KOR_GRID_COLOUR_R},
+    {"rest.y", KOR_GRID_COLOUR_G},
+    {"rest.z", KOR_GRID_COLOUR_B},
 };
 
 // Grid names of Field3D files, in the order they are tried. VelocitiesX and
 // VelocitiesZ go to the opposite channels from the OpenVDB table, and the
 // capitals of "velocity(Y)" and "velocity(Z)" are as files write them.
 constexpr TableEntry kF3dTable[] = {
-    {"density", 2},
-    {"fuel", 10},
-    {"temperature", 1},
-    {"v_mac(x)", 4},
-    {"velocity(x)", 4},
-    {"v_mac(y)", 5},
-    {"velocity(Y)", 5},
-    {"v_mac(z)", 6},
-    {"velocity(Z)", 6},
-    {"Smoke", 2},
-    {"FireFuel", 10},
-    {"Temperature", 1},
-    {"VelocitiesX", 6},
-    {"VelocitiesY", 5},
-    {"VelocitiesZ", 4},
-    {"ColorR", 7},
-    {"ColorG", 8},
-    {"ColorB", 9},
-    {"particle_count_per_cell", 1},
-    {"fluid_velocity(x)", 4},
-    {"fluid_velocity(y)", 5},
-    {"fluid_velocity(z)", 6},
-    {"Velocity(x)", 4},
-    {"Velocity(y)", 5},
-    {"Velocity(z)", 6},
-    {"Density", 2},
-    {"TextureCoord(x)", 7},
-    {"TextureCoord(y)", 8},
-    {"TextureCoord(z)", 9},
+    {"density", KOR_GRID_SMOKE},
+    {"fuel", KOR_GRID_FUEL},
+    {"temperature", KOR_GRID_TEMPERATURE},
+    {"v_mac(x)", KOR_GRID_VELOCITY_X},
+    {"velocity(x)", KOR_GRID_VELOCITY_X},
+    {"v_mac(y)", KOR_GRID_VELOCITY_Y},
+    {"velocity(Y)", KOR_GRID_VELOCITY_Y},
+    {"v_mac(z)", KOR_GRID_VELOCITY_Z},
+    {"velocity(Z)", KOR_GRID_VELOCITY_Z},
+    {"Smoke", KOR_GRID_SMOKE},
+    {"FireFuel", KOR_GRID_FUEL},
+    {"Temperature", KOR_GRID_TEMPERATURE},
+    {"VelocitiesX", KOR_GRID_VELOCITY_Z},
+    {"VelocitiesY", KOR_GRID_VELOCITY_Y},
+    {"VelocitiesZ", KOR_GRID_VELOCITY_X},
+    {"ColorR", KOR_GRID_COLOUR_R},
+    {"ColorG", KOR_GRID_COLOUR_G},
+    {"ColorB", KOR_GRID_COLOUR_B},
+    {"particle_count_per_cell", KOR_GRID_TEMPERATURE},
+    {"fluid_velocity(x)", KOR_GRID_VELOCITY_X},
+    {"fluid_velocity(y)", KOR_GRID_VELOCITY_Y},
+    {"fluid_velocity(z)", KOR_GRID_VELOCITY_Z},
+    {"Velocity(x)", KOR_GRID_VELOCITY_X},
+    {"Velocity(y)", KOR_GRID_VELOCITY_Y},
+    {"Velocity(z)", KOR_GRID_VELOCITY_Z},
+    {"Density", KOR_GRID_SMOKE},
+    {"TextureCoord(x)", KOR_GRID_COLOUR_R},
+    {"TextureCoord(y)", KOR_GRID_COLOUR_G},
+    {"TextureCoord(z)", KOR_GRID_COLOUR_B},
 };
-
-constexpr int kSmokeChannel = 2;
 
 // atoi over [begin, end), clamped to the int range instead of overflowing.
 int ParseChannelNumber(const char* begin, const char* end) noexcept {
@@ -196,11 +225,11 @@ ZUtils::String GenerateDefaultMappings(const char* path) noexcept {
         }
         if (!AppendMapping(mappings, grid.name.c_str(), static_cast<size_t>(grid.name.Length()), hit->channel))
             return text;
-        if (hit->channel == kSmokeChannel) smokeMapped = true;
+        if (hit->channel == KOR_GRID_SMOKE) smokeMapped = true;
     }
     if (!smokeMapped && smokeCandidate != nullptr &&
         !AppendMapping(mappings, smokeCandidate->name.c_str(), static_cast<size_t>(smokeCandidate->name.Length()),
-                       kSmokeChannel))
+                       KOR_GRID_SMOKE))
         return text;
     if (!ComposeMappingString(mappings, text)) text.Clear();
     return text;

@@ -121,10 +121,10 @@ void TurnAxes(float* transform, Kind kind) noexcept {
 // A velocity field needs all three components: with fewer, none is kept.
 void KeepWholeVelocity(OstrelFrameData& frame) noexcept {
     int present = 0;
-    for (int c = KorFrame::kVelocityX; c <= KorFrame::kVelocityZ; ++c)
+    for (int c = KOR_GRID_VELOCITY_X; c <= KOR_GRID_VELOCITY_Z; ++c)
         if (frame.channels[c] != nullptr || frame.HasChannel(c)) ++present;
     if (present == 3) return;
-    for (int c = KorFrame::kVelocityX; c <= KorFrame::kVelocityZ; ++c) {
+    for (int c = KOR_GRID_VELOCITY_X; c <= KOR_GRID_VELOCITY_Z; ++c) {
         frame.channelMask &= ~(1u << c);
         deleteArray(frame.channels[c]);
     }

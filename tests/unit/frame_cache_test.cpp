@@ -134,11 +134,11 @@ TEST(ColourChannel, AFailedExpansionIsRetriedByTheNextRequest) {
     ZUtils::FailAllocationAt(3);
     EXPECT_EQ(frame.GetChannel(7), nullptr);
     ZUtils::FailAllocationAt(0);
-    EXPECT_EQ(frame.channels[KorFrame::kRed], nullptr);
+    EXPECT_EQ(frame.channels[KOR_GRID_COLOUR_R], nullptr);
     const float* red = frame.GetChannel(7);
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red[0], 128.0f / 255.0f);
-    EXPECT_EQ(frame.channels[KorFrame::kPackedColour], nullptr);  // packed bytes released
+    EXPECT_EQ(frame.channels[KOR_GRID_PACKED_COLOUR], nullptr);  // packed bytes released
 }
 
 TEST(ColourChannel, ACutOffRecordIsInvalid) {

@@ -21,38 +21,17 @@
 
 namespace {
 
-const char* ChannelName(int id) {
-    static const char* const names[32] = {
-        "",         "temperature", "smoke",    "speed",      "velocity.x", "velocity.y", "velocity.z", "colour.r",
-        "colour.g", "colour.b",    "fuel",     "",           "",           "",           "wavelet",    "origin.x",
-        "origin.y", "origin.z",    "packed colour", "texcoord.u", "texcoord.v", "texcoord.w", "", "",
-        "",         "",            "",         "",           "",           "",           "",           ""};
-    return id >= 0 && id < 32 ? names[id] : "";
-}
-
-const char* ParticleChannelName(int id) {
-    switch (id) {
-        case KorParticles::kPosition: return "position";
-        case KorParticles::kVelocity: return "velocity";
-        case KorParticles::kSize: return "size";
-        case KorParticles::kAge: return "age";
-        case KorParticles::kColour: return "colour";
-        case KorParticles::kParticleId: return "ID";
-        default: return "";
-    }
-}
-
 // One group: its counts, then every channel it serves with its layout, how
 // it is stored and whether it decodes.
 void PrintGroup(PGroup& group) {
     std::printf("    \"%s\": %d particles, channel mask 0x%08X, attributes 0x%X\n", group.GetName(),
                 group.particleCount, group.channelMask, group.attributes);
-    for (int c = 0; c < KorParticles::kChannelCount; ++c) {
+    for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
         if (!group.HasChannel(c)) continue;
-        std::printf("      %2d %-9s %2d bytes (%d x type %2d)", c, ParticleChannelName(c), group.GetChannelSize(c),
+        std::printf("      %2d %-9s %2d bytes (%d x type %2d)", c, korParticleChannelName(c), group.GetChannelSize(c),
                     group.GetChannelComponents(c), group.GetChannelType(c));
         const int64_t stored = group.CompressedSize(c);
-        if (stored == 0 && group.DecodedSize(c) == 0 && c == KorParticles::kVelocity) {
+        if (stored == 0 && group.DecodedSize(c) == 0 && c == KOR_PARTICLE_VELOCITY) {
             std::printf("  from the grid velocity\n");
             continue;
         }
@@ -62,7 +41,7 @@ void PrintGroup(PGroup& group) {
             std::printf("  %-29s", "decoded when loaded");
         std::printf("  %s\n", group.decompressChannel(c, true) ? "decodes" : "does not decode");
     }
-    if (group.HasChannel(KorParticles::kParticleId) && group.particleCount > 0) {
+    if (group.HasChannel(KOR_PARTICLE_ID) && group.particleCount > 0) {
         const int64_t* ids = group.DecodedIds();
         if (ids != nullptr)
             std::printf("      IDs %" PRId64 " .. %" PRId64 " (first, last)\n", ids[0], ids[group.particleCount - 1]);
@@ -132,11 +111,12 @@ bool Inspect(const char* path, bool stats) {
     KorFrame::WalkChannelRecords(frame->compressedBlock, frame->compressedLength,
                                  [&](int32_t id, const uint8_t*, size_t bytes, bool complete) {
                                      any = true;
-                                     std::printf("    %2d %-14s %10zu bytes%s", id, ChannelName(id), bytes,
+                                     std::printf("    %2d %-14s %10zu bytes%s", id, korGridChannelName(id), bytes,
                                                  complete ? "" : " (cut short)");
-                                     if (id >= 0 && id < 32 && frame->rangeMax[id] >= frame->rangeMin[id])
+                                     const bool inTable = id >= 0 && id < KOR_GRID_CHANNEL_COUNT;
+                                     if (inTable && frame->rangeMax[id] >= frame->rangeMin[id])
                                          std::printf("  range [%g, %g]", frame->rangeMin[id], frame->rangeMax[id]);
-                                     if (id >= 0 && id < 32 && id != KorFrame::kPackedColour) {
+                                     if (inTable && id != KOR_GRID_PACKED_COLOUR) {
                                          if (stats)
                                              PrintStats(*frame, id);
                                          else
@@ -147,9 +127,9 @@ bool Inspect(const char* path, bool stats) {
                                  });
     if (!any) std::printf("    none\n");
     // Channels made from others: colour from packed colour, speed from velocity.
-    for (int id : {KorFrame::kRed, KorFrame::kGreen, KorFrame::kBlue, KorFrame::kSpeed}) {
+    for (int id : {KOR_GRID_COLOUR_R, KOR_GRID_COLOUR_G, KOR_GRID_COLOUR_B, KOR_GRID_SPEED}) {
         if (!frame->HasChannel(id) || (frame->channelMask & (1u << id))) continue;
-        std::printf("    %2d %-14s %10s      (derived)", id, ChannelName(id), "-");
+        std::printf("    %2d %-14s %10s      (derived)", id, korGridChannelName(id), "-");
         if (stats)
             PrintStats(*frame, id);
         else
