@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "api/load_frame.h"
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
 #include "import/importers.h"
@@ -52,12 +53,10 @@ FrameDataArray::~FrameDataArray() {
 }
 
 IKor* OpenFrame(const char* path, const char* mapping) noexcept {
-    const ZUtils::String key(mapping);
-    // Out of memory for the key itself: sharing under a cut key would hand
-    // out a frame loaded with another mapping.
-    if (!key.Equals(mapping)) return nullptr;
+    if (mapping == nullptr) mapping = "";
+    // A hit is found by comparing in place: it needs no memory.
     for (OstrelFrameData* frame : g_frames) {
-        if (frame->path.Equals(path) && frame->mapping == key && path != nullptr && path[0] != '\0') {
+        if (frame->path.Equals(path) && frame->mapping.Equals(mapping) && path != nullptr && path[0] != '\0') {
             return AddFrameRef(frame) ? frame : nullptr;
         }
     }
@@ -65,8 +64,8 @@ IKor* OpenFrame(const char* path, const char* mapping) noexcept {
     if (frame == nullptr) return nullptr;
     // The sharing key must be stored whole, or the frame could be found
     // under another key later.
-    if (frame->LoadCacheFile(path, key.c_str()) != 0 || !frame->path.Assign(path) ||
-        !frame->mapping.Assign(key.c_str(), static_cast<size_t>(key.Length())) || !AddFrameRef(frame)) {
+    if (LoadCacheFile(*frame, path, mapping) != 0 || !frame->path.Assign(path) || !frame->mapping.Assign(mapping) ||
+        !AddFrameRef(frame)) {
         delete frame;
         return nullptr;
     }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "util/nothrow_new.h"
 #include "diag/log.h"
+#include "util/nothrow_new.h"
 
 namespace {
 

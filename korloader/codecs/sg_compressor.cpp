@@ -7,10 +7,10 @@
 #include <cstring>
 #include <limits>
 
-#include "util/nothrow_new.h"
 #include "codecs/entropy_coder.h"
 #include "diag/log.h"
 #include "util/alloc.h"
+#include "util/nothrow_new.h"
 
 // Quantised values are decoded in place in the caller's float array: tokens
 // are expanded into it as integers, the differencing is undone there with

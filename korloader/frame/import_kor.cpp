@@ -10,11 +10,11 @@
 
 #include <cstring>
 
-#include "util/nothrow_new.h"
 #include "diag/log.h"
 #include "frame/cache_reader.h"
 #include "frame/ostrel_frame_data.h"
 #include "frame/particle_sections.h"
+#include "util/nothrow_new.h"
 
 using namespace KorFrame;
 

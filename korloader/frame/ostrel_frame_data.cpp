@@ -4,15 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "util/nothrow_new.h"
 #include "codecs/sg_compressor.h"
 #include "codecs/zip_block.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
-#include "frame/import_kor.h"
 #include "frame/particle_bbox.h"
-#include "import/importers.h"
-#include "paths/frame_paths.h"
+#include "util/nothrow_new.h"
 
 using namespace KorFrame;
 
@@ -87,33 +84,6 @@ void OstrelFrameData::ResetFrame(int /*flag*/) noexcept {
     particleBbox[3] = particleBbox[4] = particleBbox[5] = -1e20f;
     FreeCompressedBlock();
     frameNumber = 0;
-}
-
-int OstrelFrameData::LoadCacheFile(const char* filePath, const char* mappingText) noexcept {
-    FreeChannelArrays();
-    FreeCompressedBlock();
-    groups.Free();
-    infoText.Clear();
-
-    int status = 3;
-    if (filePath != nullptr && filePath[0] != '\0') {
-        const ZUtils::String extension = GetExtension(filePath);
-        if (extension.Equals("kor")) {
-            status = ImportKor(*this, filePath);
-        } else if (extension.Equals("f3d") || extension.Equals("vdb")) {
-            status = extension.Equals("f3d") ? ImportF3D(filePath, this, mappingText, 0)
-                                             : ImportVDB(filePath, this, mappingText, 0);
-            if (status == 0) {
-                const double zero = 0.0;
-                std::memcpy(simInfo + 8, &zero, sizeof zero);
-            }
-        }
-    }
-    if (status == 0)
-        path.Assign(filePath);
-    else
-        path.Clear();
-    return status;
 }
 
 // --- IKor

@@ -38,11 +38,6 @@ public:
     IOstrelPrtGroup* GetParticleGroupByName(const char* name) override;
     virtual ~OstrelFrameData();
 
-    // Loads the frame from `path` (the mapping is for imported formats).
-    // Returns 0, or 3 (no usable path/file), 4 (damaged file or no memory),
-    // or an importer's code.
-    int LoadCacheFile(const char* path, const char* mapping) noexcept;
-
     // Header fields back to their defaults before a load.
     void ResetFrame(int flag) noexcept;
     // Frees every decoded channel array; every range becomes unknown.

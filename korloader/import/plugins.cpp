@@ -1,13 +1,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "util/nothrow_new.h"
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
-#include "import/channel_mappings.h"
 #include "import/importers.h"
+#include "import/mapping_text.h"
 #include "import/plugin_files.h"
 #include "platform/platform.h"
+#include "util/nothrow_new.h"
 
 namespace {
 

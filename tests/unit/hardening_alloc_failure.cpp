@@ -18,6 +18,7 @@
 #include <string>
 
 #include "api/frame_cache.h"
+#include "api/load_frame.h"
 #include "frame/ostrel_frame_data.h"
 #include "support/frame_walker.h"
 #include "support/sample_frames.h"
@@ -60,7 +61,7 @@ struct Loaded {
 
 Loaded LoadAndWalk(const std::string& path) {
     Loaded l;
-    l.status = l.frame->LoadCacheFile(path.c_str(), "");
+    l.status = LoadCacheFile(*l.frame, path.c_str(), "");
     if (l.status == 0) KorTest::WalkFrame(l.frame.get(), {}, nullptr, &l.items);
     return l;
 }

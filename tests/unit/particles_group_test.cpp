@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "util/nothrow_new.h"
 #include "frame/ostrel_frame_data.h"
 #include "log_capture.h"
 #include "particles/grid_velocity.h"
 #include "particles/pgroup.h"
 #include "particles_test_util.h"
 #include "util/alloc.h"
+#include "util/nothrow_new.h"
 
 using namespace KorParticles;
 using KorTest::Words;

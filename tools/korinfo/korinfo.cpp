@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "api/load_frame.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
 #include "frame/ostrel_frame_data.h"
@@ -83,7 +84,7 @@ bool Inspect(const char* path, bool stats) {
     std::string log;
     KorDiag::SetCaptureSink(CollectLog, &log);
     OstrelFrameData* frame = new OstrelFrameData();
-    const int status = frame->LoadCacheFile(path, "");
+    const int status = LoadCacheFile(*frame, path, "");
     if (status != 0) {
         KorDiag::SetCaptureSink(nullptr, nullptr);
         std::fprintf(stderr, "korinfo: %s: cannot read (status %d: %s)\n", path, status, StatusText(status));

@@ -1,7 +1,7 @@
-#include "import/channel_mappings.h"
+#include "import/default_mappings.h"
 
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "import/importers.h"
 #include "paths/frame_paths.h"
@@ -99,21 +99,6 @@ constexpr TableEntry kF3dTable[] = {
     {"TextureCoord(z)", KOR_GRID_COLOUR_B},
 };
 
-// atoi over [begin, end), clamped to the int range instead of overflowing.
-int ParseChannelNumber(const char* begin, const char* end) noexcept {
-    const char* c = begin;
-    while (c < end && (*c == ' ' || (*c >= '\t' && *c <= '\r'))) ++c;
-    bool negative = false;
-    if (c < end && (*c == '+' || *c == '-')) negative = *c++ == '-';
-    int64_t value = 0;
-    for (; c < end && *c >= '0' && *c <= '9'; ++c)
-        if (value <= INT32_MAX) value = value * 10 + (*c - '0');
-    if (negative) value = -value;
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int>(value);
-}
-
 // The caller's-buffer rule shared by the four exports.
 int CopyOut(const char* text, size_t length, char* out, int outLen) noexcept {
     if (out == nullptr || outLen < 1) return 0;
@@ -128,19 +113,6 @@ int CopyOut(const ZUtils::String& text, char* out, int outLen) noexcept {
     return CopyOut(text.c_str(), static_cast<size_t>(text.Length()), out, outLen);
 }
 
-// Built in place: a copy would allocate the name a second time.
-bool AppendMapping(GridMappings& list, const char* name, size_t nameLength, int channel) noexcept {
-    const int32_t at = list.Count();
-    if (!list.SetSize(at + 1)) return false;
-    GridMapping& mapping = list[at];
-    if (!mapping.name.Assign(name, nameLength)) {
-        list.SetSize(at);
-        return false;
-    }
-    mapping.channel = channel;
-    return true;
-}
-
 bool ContainsName(const ChannelList& list, const ZUtils::String& name) noexcept {
     for (const AvailableChannels& grid : list)
         if (grid.name == name) return true;
@@ -149,68 +121,47 @@ bool ContainsName(const ChannelList& list, const ZUtils::String& name) noexcept 
 
 }  // namespace
 
-bool ComposeMappingString(const GridMappings& list, ZUtils::String& text) noexcept {
-    text.Clear();
-    for (const GridMapping& mapping : list) {
-        char number[16];
-        const int n = std::snprintf(number, sizeof number, "%d,", mapping.channel);
-        if (!text.Append(number, static_cast<size_t>(n)) ||
-            !text.Append(mapping.name.c_str(), static_cast<size_t>(mapping.name.Length())) || !text.Append(';'))
-            return false;
-    }
-    return true;
-}
-
-bool ParseMappingString(const char* text, GridMappings& list) noexcept {
-    if (text == nullptr) return true;
-    const char* at = text;
-    while (*at != '\0') {
-        const char* comma = std::strchr(at, ',');
-        if (comma == nullptr) break;  // an entry without ',' names no grid
-        const char* name = comma + 1;
-        const char* semicolon = std::strchr(name, ';');
-        const char* nameEnd = semicolon != nullptr ? semicolon : name + std::strlen(name);
-        if (!AppendMapping(list, name, static_cast<size_t>(nameEnd - name), ParseChannelNumber(at, comma)))
-            return false;
-        at = semicolon != nullptr ? semicolon + 1 : nameEnd;
-    }
-    return true;
-}
-
 void Find3rdPartyCacheChannelsEnum::OnFile(const char* fileName) noexcept {
-    const ZUtils::String extension = GetExtension(fileName);
+    if (!complete_) return;
     ChannelList grids;
-    if (extension.Equals("f3d"))
+    if (HasExtension(fileName, "f3d"))
         GetF3dAvailableChannels(fileName, grids);
-    else if (extension.Equals("vdb"))
+    else if (HasExtension(fileName, "vdb"))
         GetVdbAvailableChannels(fileName, grids);
-    for (const AvailableChannels& grid : grids)
-        if (!ContainsName(*list_, grid.name)) list_->Append(grid);
+    for (AvailableChannels& grid : grids) {
+        if (ContainsName(*list_, grid.name)) continue;
+        // Moved, not copied: a copy would allocate the name again.
+        const int32_t at = list_->Count();
+        if (!list_->SetSize(at + 1)) {
+            complete_ = false;
+            return;
+        }
+        (*list_)[at] = std::move(grid);
+    }
 }
 
-void Find3rdPartyCacheChannels(const char* path, ChannelList& list) noexcept {
+bool Find3rdPartyCacheChannels(const char* path, ChannelList& list) noexcept {
     Find3rdPartyCacheChannelsEnum enumerator(&list);
     enumerator.Enumerate(path, 1);
+    return enumerator.Complete() && enumerator.GridsComplete();
 }
 
-ZUtils::String GenerateDefaultMappings(const char* path) noexcept {
-    ZUtils::String text;
-    if (path == nullptr || path[0] == '\0') return text;
-    const ZUtils::String extension = GetExtension(path);
+bool GenerateDefaultMappings(const char* path, ZUtils::String& text) noexcept {
+    text.Clear();
+    if (path == nullptr || path[0] == '\0') return true;
     const TableEntry* table;
     size_t tableSize;
-    if (extension.Equals("vdb")) {
+    if (HasExtension(path, "vdb")) {
         table = kVdbTable;
         tableSize = sizeof kVdbTable / sizeof kVdbTable[0];
-    } else if (extension.Equals("f3d")) {
+    } else if (HasExtension(path, "f3d")) {
         table = kF3dTable;
         tableSize = sizeof kF3dTable / sizeof kF3dTable[0];
     } else {
-        return text;
+        return true;
     }
     ChannelList grids;
-    Find3rdPartyCacheChannels(path, grids);
-    if (grids.Count() == 0) return text;
+    if (!Find3rdPartyCacheChannels(path, grids)) return false;
 
     GridMappings mappings;
     const AvailableChannels* smokeCandidate = nullptr;
@@ -224,21 +175,27 @@ ZUtils::String GenerateDefaultMappings(const char* path) noexcept {
             continue;
         }
         if (!AppendMapping(mappings, grid.name.c_str(), static_cast<size_t>(grid.name.Length()), hit->channel))
-            return text;
+            return false;
         if (hit->channel == KOR_GRID_SMOKE) smokeMapped = true;
     }
     if (!smokeMapped && smokeCandidate != nullptr &&
         !AppendMapping(mappings, smokeCandidate->name.c_str(), static_cast<size_t>(smokeCandidate->name.Length()),
                        KOR_GRID_SMOKE))
-        return text;
-    if (!ComposeMappingString(mappings, text)) text.Clear();
-    return text;
+        return false;
+    if (ComposeMappingString(mappings, text)) return true;
+    text.Clear();
+    return false;
 }
 
 int Get3rdPartyChannelNameInto(char* out, int outLen, int* flag, const char* path, int index) noexcept {
     if (index < 0) return -1;
     ChannelList grids;
-    Find3rdPartyCacheChannels(path, grids);
+    // Without the whole list no index can be answered: a grid missing from it
+    // may come before the one asked for.
+    if (!Find3rdPartyCacheChannels(path, grids)) {
+        CopyOut("", 0, out, outLen);
+        return 0;
+    }
     if (index >= grids.Count()) return -1;
     if (flag != nullptr) *flag = grids[index].flag != 0 ? 1 : 0;
     return CopyOut(grids[index].name, out, outLen);
@@ -259,15 +216,22 @@ int ComposeChannelMappingsInto(char* out, int outLen, const int* ids, const char
     return complete ? fitted : 0;
 }
 
+// Walks the text to the entry: nothing to allocate.
 int DecomposeChannelMappingsAt(int* id, char* nameOut, int nameLen, const char* mapping, int index) noexcept {
     if (index < 0) return -1;
-    GridMappings mappings;
-    ParseMappingString(mapping, mappings);
-    if (index >= mappings.Count()) return -1;
-    if (id != nullptr) *id = mappings[index].channel;
-    return CopyOut(mappings[index].name, nameOut, nameLen);
+    MappingEntry entry;
+    const char* at = mapping;
+    for (int i = 0; i <= index; ++i)
+        if (!NextMappingEntry(at, entry)) return -1;
+    if (id != nullptr) *id = entry.channel;
+    return CopyOut(entry.name, entry.nameLength, nameOut, nameLen);
 }
 
 int GenerateDefaultChannelMappingsInto(char* out, int outLen, const char* path) noexcept {
-    return CopyOut(GenerateDefaultMappings(path), out, outLen);
+    ZUtils::String text;
+    if (!GenerateDefaultMappings(path, text)) {
+        CopyOut("", 0, out, outLen);
+        return 0;
+    }
+    return CopyOut(text, out, outLen);
 }
