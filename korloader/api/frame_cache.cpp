@@ -4,6 +4,7 @@
 
 #include "api/load_frame.h"
 #include "diag/log.h"
+#include "frame/load_status.h"
 #include "frame/ostrel_frame_data.h"
 #include "import/importers.h"
 #include "util/nothrow_new.h"
@@ -64,7 +65,7 @@ IKor* OpenFrame(const char* path, const char* mapping) noexcept {
     if (frame == nullptr) return nullptr;
     // The sharing key must be stored whole, or the frame could be found
     // under another key later.
-    if (LoadCacheFile(*frame, path, mapping) != 0 || !frame->path.Assign(path) || !frame->mapping.Assign(mapping) ||
+    if (LoadCacheFile(*frame, path, mapping) != KorFrame::kLoaded || !frame->path.Assign(path) || !frame->mapping.Assign(mapping) ||
         !AddFrameRef(frame)) {
         delete frame;
         return nullptr;

@@ -6,7 +6,7 @@
 class OstrelFrameData;
 
 // Empties what a load fills, then loads `path` (`mapping` is for the imported
-// formats). Returns 0, or 3 (no usable path or file, or an extension no
-// loader serves), 4 (damaged file or no memory), or an importer's code. On
-// success the frame keeps `path`; otherwise its path is made empty.
+// formats). Returns a KorFrame::LoadStatus (kNoUsableFile also for an
+// extension no loader serves) or an import module's own code. On success the
+// frame keeps `path`; otherwise its path is made empty.
 int LoadCacheFile(OstrelFrameData& frame, const char* path, const char* mapping) noexcept;

@@ -19,6 +19,13 @@ class MTComputeParticlesBbox;
 namespace KorFrame {
 constexpr uint32_t kBackupFrameBit = 0x80000000u;
 constexpr int kSimInfoBytes = 392;
+// Known positions in the SimInfoBlock, which the library keeps and never
+// interprets: the frame's time (a double; header tags 8 and 10), a second
+// double (tag 10), a 32-bit value (tag 9) and an 8-byte value (tag 11).
+constexpr int kSimInfoFrameTime = 8;
+constexpr int kSimInfoSecondDouble = 16;
+constexpr int kSimInfoSettingsWord = 348;
+constexpr int kSimInfoAuxTransformsValue = 384;
 constexpr int32_t kNeverLoaded = INT32_MIN;
 }  // namespace KorFrame
 

@@ -97,7 +97,7 @@ void DecodeSparseChannel(PGroup& group, int channel, const Words& words, int64_t
     group.SetDecodedChannel(channel, std::move(elements));
 }
 
-// Sub-tag 2: two entropy-coded tokens per particle (low word first) form
+// kSubTagIds: two entropy-coded tokens per particle (low word first) form
 // signed 64-bit deltas, made cumulative into the IDs (channel 10).
 void ReadParticleIds(PGroup& group, CacheReader& reader) {
     const int32_t byteCount = reader.Read<int32_t>("16\n");
@@ -127,19 +127,27 @@ void ReadParticleIds(PGroup& group, CacheReader& reader) {
     if (!ascending && !group.EnsureIdOrder()) CacheReader::Fail(nullptr);
 }
 
+// The tags of a group's sub-records in a tagged section.
+enum SubTag : int32_t {
+    kSubTagEnd = 0,
+    kSubTagAttributes = 1,  // uint32
+    kSubTagIds = 2,         // int32 byte count, entropy-coded ID deltas
+    kSubTagValue64 = 3,     // int64
+};
+
 void ReadSubRecords(PGroup& group, CacheReader& reader) {
     for (;;) {
         const int32_t subTag = reader.Read<int32_t>("14\n");
         switch (subTag) {
-            case 0:
+            case kSubTagEnd:
                 return;
-            case 1:
+            case kSubTagAttributes:
                 group.attributes = reader.Read<uint32_t>("15\n");
                 break;
-            case 2:
+            case kSubTagIds:
                 ReadParticleIds(group, reader);
                 break;
-            case 3:
+            case kSubTagValue64:
                 group.value64 = reader.Read<int64_t>("18\n");
                 break;
             default:

@@ -16,6 +16,7 @@
 #include "api/load_frame.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
+#include "frame/load_status.h"
 #include "frame/ostrel_frame_data.h"
 #include "particles/pgroup.h"
 #include "platform/platform.h"
@@ -55,10 +56,10 @@ void CollectLog(void* context, KorDiag::Channel channel, const char* text) {
 
 const char* StatusText(int status) {
     switch (status) {
-        case 3: return "no such file, or not a cache path";
-        case 4: return "damaged or truncated file, or out of memory";
-        case 2: return "import module not ready";
-        case 9: return "no channel mapping given";
+        case KorFrame::kNoUsableFile: return "no such file, or not a cache path";
+        case KorFrame::kDamagedFile: return "damaged or truncated file, or out of memory";
+        case KorFrame::kModuleNotReady: return "import module not ready";
+        case KorFrame::kNoMapping: return "no channel mapping given";
         default: return "import module error";
     }
 }
@@ -85,7 +86,7 @@ bool Inspect(const char* path, bool stats) {
     KorDiag::SetCaptureSink(CollectLog, &log);
     OstrelFrameData* frame = new OstrelFrameData();
     const int status = LoadCacheFile(*frame, path, "");
-    if (status != 0) {
+    if (status != KorFrame::kLoaded) {
         KorDiag::SetCaptureSink(nullptr, nullptr);
         std::fprintf(stderr, "korinfo: %s: cannot read (status %d: %s)\n", path, status, StatusText(status));
         if (!log.empty()) std::fprintf(stderr, "korinfo: reader said:\n%s", log.c_str());
@@ -94,7 +95,7 @@ bool Inspect(const char* path, bool stats) {
     }
 
     double time = 0;
-    std::memcpy(&time, frame->simInfo + 8, sizeof time);
+    std::memcpy(&time, frame->simInfo + KorFrame::kSimInfoFrameTime, sizeof time);
     std::printf("%s\n", path);
     if (frame->formatVersion)
         std::printf("  format version: %d\n", frame->formatVersion);
