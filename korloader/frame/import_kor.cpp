@@ -22,11 +22,15 @@ using namespace KorFrame;
 namespace {
 
 constexpr int32_t kCurrentVersion = 4;
-constexpr int32_t kEndOfChunks = 9999999;
-constexpr int32_t kChunkGroupDirectory = 1000;
-constexpr int32_t kChunkInfoText = 1001;
-constexpr int32_t kChunkCompressedParticles = 1002;
-constexpr int32_t kChunkChannelRanges = 1003;
+
+// The ids of the chunks behind the header records.
+enum ChunkId : int32_t {
+    kChunkGroupDirectory = 1000,       // then the int32 100000, outside its size
+    kChunkInfoText = 1001,             // string
+    kChunkCompressedParticles = 1002,  // particle groups, channels compressed
+    kChunkChannelRanges = 1003,        // int32 N; N × {int32 channel; float minimum, maximum}
+    kEndOfChunks = 9999999,
+};
 
 // The tags of the header records.
 enum HeaderTag : int32_t {

@@ -85,7 +85,8 @@ public:
 private:
     // Decodes a stored channel into a fresh array under its lock.
     float* DecodeStoredChannel(int channel) noexcept;
-    // Expands the packed colour bytes of channels[18] into channels 7, 8, 9.
+    // Expands the packed colour bytes of channels[KOR_GRID_PACKED_COLOUR] into
+    // the three colour channels.
     bool ExpandPackedColour() noexcept;
     // Speed from the three velocity channels.
     float* DeriveSpeed() noexcept;
