@@ -65,8 +65,8 @@ IKor* OpenFrame(const char* path, const char* mapping) noexcept {
     if (frame == nullptr) return nullptr;
     // The sharing key must be stored whole, or the frame could be found
     // under another key later.
-    if (LoadCacheFile(*frame, path, mapping) != KorFrame::kLoaded || !frame->path.Assign(path) || !frame->mapping.Assign(mapping) ||
-        !AddFrameRef(frame)) {
+    if (LoadCacheFile(*frame, path, mapping) != KorFrame::kLoaded || !frame->path.Assign(path) ||
+        !frame->mapping.Assign(mapping) || !AddFrameRef(frame)) {
         delete frame;
         return nullptr;
     }

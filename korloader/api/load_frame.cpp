@@ -19,7 +19,8 @@ int LoadCacheFile(OstrelFrameData& frame, const char* path, const char* mapping)
         if (HasExtension(path, "kor")) {
             status = ImportKor(frame, path);
         } else if (HasExtension(path, "f3d") || HasExtension(path, "vdb")) {
-            status = HasExtension(path, "f3d") ? ImportF3D(path, &frame, mapping, 0) : ImportVDB(path, &frame, mapping, 0);
+            status = HasExtension(path, "f3d") ? ImportF3D(path, &frame, mapping, 0)
+                                               : ImportVDB(path, &frame, mapping, 0);
             // Imported frames carry no time of their own.
             if (status == KorFrame::kLoaded) {
                 const double zero = 0.0;
