@@ -9,7 +9,9 @@
 #include "common/utf8_path.h"
 #include "diag/log.h"
 #include "frame/ostrel_frame_data.h"
-#include "import/channel_mappings.h"
+#include "api/load_frame.h"
+#include "frame/load_status.h"
+#include "import/default_mappings.h"
 #include "import/importers.h"
 #include "paths/frame_paths.h"
 
@@ -85,20 +87,20 @@ LoadedFrame FrameLoader::Load(const std::string& path) {
     LoadedFrame loaded;
     loaded.format = FormatOf(path);
     if (loaded.format == FileFormat::Other) {
-        loaded.status = 3;
+        loaded.status = KorFrame::kNoUsableFile;
         loaded.reason = "not a cache file (the extension is not .kor, .vdb or .f3d)";
         return loaded;
     }
     loaded.reason = NotAFile(path);
     if (!loaded.reason.empty()) {
-        loaded.status = 3;
+        loaded.status = KorFrame::kNoUsableFile;
         return loaded;
     }
     const bool imported = loaded.format != FileFormat::Kor;
     if (imported) {
         const int ready = EnsureModules();
         if ((ready & (loaded.format == FileFormat::OpenVdb ? 2 : 1)) == 0) {
-            loaded.status = 2;
+            loaded.status = KorFrame::kModuleNotReady;
             loaded.reason = ModuleNotReady(loaded.format);
             return loaded;
         }
@@ -109,16 +111,17 @@ LoadedFrame FrameLoader::Load(const std::string& path) {
         CacheIO::ChannelList grids;
         Find3rdPartyCacheChannels(path.c_str(), grids);
         for (const CacheIO::AvailableChannels& grid : grids) loaded.grids.push_back({grid.name.c_str(), grid.flag});
-        loaded.mapping = GenerateDefaultMappings(path.c_str()).c_str();
+        ZUtils::String mapping;
+        if (GenerateDefaultMappings(path.c_str(), mapping)) loaded.mapping = mapping.c_str();
     }
     auto frame = std::make_unique<OstrelFrameData>();
-    loaded.status = frame->LoadCacheFile(path.c_str(), loaded.mapping.c_str());
+    loaded.status = LoadCacheFile(*frame, path.c_str(), loaded.mapping.c_str());
     switch (loaded.status) {
-        case 0: loaded.frame = std::move(frame); break;
-        case 3: loaded.reason = "cannot be opened"; break;
-        case 4: loaded.reason = KorTools::LoadStatusText(loaded.status); break;
-        case 2: loaded.reason = ModuleNotReady(loaded.format); break;
-        case 9: loaded.reason = "no grid of the file maps to a channel"; break;
+        case KorFrame::kLoaded: loaded.frame = std::move(frame); break;
+        case KorFrame::kNoUsableFile: loaded.reason = "cannot be opened"; break;
+        case KorFrame::kDamagedFile: loaded.reason = KorTools::LoadStatusText(loaded.status); break;
+        case KorFrame::kModuleNotReady: loaded.reason = ModuleNotReady(loaded.format); break;
+        case KorFrame::kNoMapping: loaded.reason = "no grid of the file maps to a channel"; break;
         default: loaded.reason = "the import module failed with code " + std::to_string(loaded.status); break;
     }
     return loaded;
