@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "import/channel_mappings.h"
+#include "import/mapping_text.h"
 #include "paths/enum_files.h"
 #include "support/temp_dir.h"
 

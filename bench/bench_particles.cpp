@@ -116,7 +116,7 @@ void FillIds(PGroup& group, const std::vector<int64_t>& ids) {
     PGroup::Bytes bytes;
     bytes.SetSize(static_cast<int64_t>(ids.size()) * 8, nullptr, true);
     std::memcpy(bytes.Data(), ids.data(), ids.size() * 8);
-    group.SetDecodedChannel(KorParticles::kParticleId, std::move(bytes));
+    group.SetDecodedChannel(KOR_PARTICLE_ID, std::move(bytes));
 }
 
 void FindParticleById(benchmark::State& state) {

@@ -1,9 +1,10 @@
-# Installation in the GNUInstallDirs layout, in three components that become
+# Installation in the GNUInstallDirs layout, in components that become
 # the Debian packages (KorPackaging.cmake):
 #   runtime  libkorloader.so.<major> (korloader.dll), README and licence
 #   dev      the public header, the plug-in SDK, libkorloader.so, the CMake
 #            package and the pkg-config file
 #   tools    korinfo and the other tools, and the import modules
+#   python   the Python package korloader (python/CMakeLists.txt)
 include(CMakePackageConfigHelpers)
 
 set(KOR_CMAKE_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/korloader")

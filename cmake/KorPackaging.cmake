@@ -5,6 +5,7 @@
 #   libkorloader<major>   the shared library (named after its SONAME)
 #   libkorloader-dev      header, plug-in SDK, CMake and pkg-config files
 #   korloader-tools       the tools and the import modules
+#   python3-korloader     the Python package (when the module is built)
 # Dependencies on other packages (zlib, OpenVDB, HDF5, ...) are found by
 # dpkg-shlibdeps from the files' own needs.
 #
@@ -45,5 +46,17 @@ else()
   set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME korloader-tools)
   set(CPACK_COMPONENT_TOOLS_DESCRIPTION "korloader tools (korinfo) and the OpenVDB and Field3D import modules")
   set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+
+  # The extension holds the library itself (python/CMakeLists.txt says
+  # why); the import modules it loads come with korloader-tools.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-korloader)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION "korloader for Python 3: cache frames and particle groups as numpy arrays")
+  if(KOR_PYTHON_FOUND)
+    math(EXPR kor_python_next_minor "${Python3_VERSION_MINOR} + 1")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${kor_python_next_minor}), python3-numpy")
+  endif()
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS korloader-tools)
 endif()
 include(CPack)

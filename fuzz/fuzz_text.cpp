@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_options.h"
-#include "import/channel_mappings.h"
+#include "import/default_mappings.h"
 #include "paths/frame_paths.h"
 #include "util/utf8.h"
 

@@ -8,6 +8,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libhdf5-dev
   libopenvdb-dev libboost-dev
+  libpng-dev
+  python3 python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()

@@ -7,7 +7,10 @@
 #      built against korloader::plugin_sdk; a wrong major version refused;
 #   2. the Debian packages from `cpack -G DEB`: their names and dependencies,
 #      apt's check that they install, and the example host built and run
-#      against their contents unpacked into a scratch root.
+#      against their contents unpacked into a scratch root;
+#   3. when the build has the Python module: in both places, `import korloader`
+#      finds the installed package and its import modules by default, and
+#      the Python tests pass against it.
 #
 #   scripts/package-tests.sh BUILD_DIR
 #
@@ -22,6 +25,44 @@ trap 'rm -rf "$scratch"' EXIT
 frame="$build/example.kor"
 say() { printf '== [%3d s] %s\n' "$SECONDS" "$*"; }
 fail() { echo "package-tests: $*" >&2; exit 1; }
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+
+# The Python package, when this build made it.
+python="$(cache_value Python3_EXECUTABLE)"
+python_dir="$(cache_value KOR_PYTHON_INSTALL_DIR)"
+has_python=""
+[ -n "$python_dir" ] && [ -d "$build/$python_dir/korloader" ] && has_python=1
+
+# `import korloader` from SITE (a site-packages directory) must load the
+# package installed there and find the import modules in MODULE_DIR by
+# default; then the Python tests run against it.
+check_python_package() {
+    local site="$1" module_dir="$2" output
+    ls "$site"/korloader/_korloader.*.so "$site"/korloader/__init__.pyi "$site"/korloader/py.typed >/dev/null ||
+        fail "the Python package is not complete in $site"
+    local exported
+    exported="$(nm -D --defined-only "$site"/korloader/_korloader.*.so | awk '{print $3}' | tr '\n' ' ')"
+    [ "$exported" = "PyInit__korloader " ] || fail "the Python extension exports more than its entry point: $exported"
+    output="$(cd "$scratch" && PYTHONPATH="$site" "$python" -c '
+import korloader as kl
+print(kl.__file__)
+print(kl.default_module_dirs()[0])
+print(kl.init_plugins())')" || fail "import korloader from $site failed: $output"
+    [ "$output" = "$site/korloader/__init__.py"$'\n'"$module_dir"$'\n'"3" ] ||
+        fail "korloader from $site did not load itself and both installed modules: $output"
+    (cd "$scratch" && PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 KOR_TEST_MODULES=3 \
+        KOR_TEST_FRAME_WRITER="$build/bin/kor_python_test_frames" KOR_TEST_DATA_DIR="$source_dir/tests/data" \
+        "$python" -m pytest -q -p no:cacheprovider "$source_dir/python/tests" >"$scratch/pytest.log" 2>&1) ||
+        { cat "$scratch/pytest.log" >&2; fail "the Python tests failed against $site"; }
+}
+
+# Runs an installed korinfo on a Field3D sample: it must find the import
+# modules of its own installation.
+run_korinfo_on_imported() {
+    local output
+    output="$("$1" "$source_dir/tests/data/f3d/dense_smoke.f3d")" || fail "$1 cannot read a Field3D file: $output"
+    grep -q "^  mapping: 2,density;" <<<"$output" || fail "$1: unexpected output: $output"
+}
 
 # Runs the example host on the example frame: both modules must load and
 # the smoke channel must be read.
@@ -69,7 +110,8 @@ libdir="$(dirname "$(find "$prefix" -name 'libkorloader.so.*.*.*' | head -n 1)")
 soname="$(readelf -d "$libdir"/libkorloader.so.*.*.* | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')"
 [ "$soname" = "libkorloader.so.3" ] || fail "SONAME is '$soname', not libkorloader.so.3"
 for f in include/korloader/korloader.h include/korloader/sdk/plugin_sdk/kor_plugin.h bin/korinfo bin/kor2vdb \
-         share/man/man1/kor2vdb.1 share/doc/korloader/README.md share/doc/korloader/LICENSE; do
+         share/man/man1/korinfo.1 share/man/man1/kor2vdb.1 \
+         share/doc/korloader/README.md share/doc/korloader/LICENSE; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 for m in vdbplug f3dplug; do
@@ -78,6 +120,9 @@ done
 if grep -rIl -- "$build\|$source_dir" "$libdir/cmake" "$libdir/pkgconfig" >/dev/null; then
     fail "the installed CMake or pkg-config files name a path of this build machine"
 fi
+
+say "the installed korinfo loads the installed modules"
+run_korinfo_on_imported "$prefix/bin/korinfo"
 
 say "the installed kor2vdb on the example frame"
 run_kor2vdb "$prefix/bin/kor2vdb" install
@@ -120,6 +165,11 @@ exported="$(nm -D --defined-only "$scratch/module/vdbplug_example.so" | awk '{pr
 [ "$exported" = "GetAvailableChannels ImportFrameVDB Initialize ReleaseThreadManager SetThreadManager " ] ||
     fail "the example module exports more than its entry points: $exported"
 
+if [ -n "$has_python" ]; then
+    say "the Python package in the prefix"
+    check_python_package "$prefix/$python_dir" "$libdir/korloader"
+fi
+
 say "find_package(korloader 4) is refused"
 mkdir -p "$scratch/wrong-major"
 printf 'cmake_minimum_required(VERSION 3.20)\nproject(p CXX)\nfind_package(korloader 4 REQUIRED)\n' \
@@ -137,7 +187,8 @@ rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log" >&2; fail "cpack -G DEB failed"; }
 debs=("$build"/*.deb)
 names="$(for d in "${debs[@]}"; do dpkg-deb -f "$d" Package; done | LC_ALL=C sort | tr '\n' ' ')"
-[ "$names" = "korloader-tools libkorloader-dev libkorloader3 " ] || fail "unexpected packages: $names"
+expected_names="korloader-tools libkorloader-dev libkorloader3 ${has_python:+python3-korloader }"
+[ "$names" = "$expected_names" ] || fail "unexpected packages: $names"
 tools_deb="$(ls "$build"/korloader-tools_*.deb)"
 depends="$(dpkg-deb -f "$tools_deb" Depends)"
 for needed in libkorloader3 zlib1g libopenvdb libhdf5; do
@@ -145,7 +196,13 @@ for needed in libkorloader3 zlib1g libopenvdb libhdf5; do
 done
 dpkg-deb -f "$(ls "$build"/libkorloader-dev_*.deb)" Depends | grep -q "libkorloader3 (= " ||
     fail "libkorloader-dev does not depend on libkorloader3"
-# apt resolves every dependency of the three packages on this system.
+if [ -n "$has_python" ]; then
+    depends="$(dpkg-deb -f "$(ls "$build"/python3-korloader_*.deb)" Depends)"
+    for needed in "python3 (>=" python3-numpy libstdc++6; do
+        grep -qF "$needed" <<<"$depends" || fail "python3-korloader does not depend on $needed: $depends"
+    done
+fi
+# apt resolves every dependency of the packages on this system.
 apt-get install --simulate "${debs[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log" >&2; fail "apt cannot install the packages"; }
 
 say "the packages' contents in a scratch root"
@@ -155,5 +212,10 @@ build_example_with_cmake "$root/usr" "$scratch/example-deb"
 run_example "$scratch/example-deb/korframe"
 "$root/usr/bin/korinfo" "$frame" >/dev/null || fail "the packaged korinfo cannot read the example frame"
 run_kor2vdb "$root/usr/bin/kor2vdb" deb
+run_korinfo_on_imported "$root/usr/bin/korinfo"
+if [ -n "$has_python" ]; then
+    say "the packaged Python package in the scratch root"
+    check_python_package "$root/usr/$python_dir" "$(dirname "$(find "$root" -name 'libkorloader.so.*.*.*' | head -n 1)")/korloader"
+fi
 
 say "install and packages passed"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test:
 #   1. the Release build with g++ and all tests (unit, end-to-end, plug-in
-#      modules, tools);
-#   2. that build installed and packaged as a user would, and a host built
-#      against the result (scripts/package-tests.sh);
+#      modules, tools, the Python module);
+#   2. that build installed and packaged as a user would, and a host and the
+#      Python tests run against the result (scripts/package-tests.sh);
 #   3. the Release build with clang and its tests;
 #   4. the library and tests under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   5. the concurrency tests under ThreadSanitizer;
@@ -39,7 +39,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 say "ThreadSanitizer (concurrency tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOR_SANITIZE=thread -DKOR_WERROR=ON \
-  -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF
+  -DKOR_BUILD_TOOLS=OFF -DKOR_BUILD_PLUGINS=OFF -DKOR_BUILD_PYTHON=OFF
 cmake --build build-tsan -j"$JOBS"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$JOBS" -R Concurrent
 

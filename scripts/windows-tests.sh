@@ -22,6 +22,8 @@ done
 
 source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_dir="${build_dir:-$source_dir/build-windows}"
+# Absolute: the Wine prefix lives inside it.
+mkdir -p "$build_dir" && build_dir="$(cd "$build_dir" && pwd)"
 jobs="${JOBS:-2}"
 triplet=x86_64-w64-mingw32
 packages=(g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest wine wine64 cmake ninja-build unzip)

@@ -1,7 +1,7 @@
 // The nine exported functions: thin forwarders to the frame cache, the
 // import plug-ins and the channel mappings.
 #include "api/frame_cache.h"
-#include "import/channel_mappings.h"
+#include "import/default_mappings.h"
 #include "import/importers.h"
 #include "korloader/korloader.h"
 
@@ -13,7 +13,10 @@ constexpr int kBothModules = 3;
 KORLOADER_API unsigned int OstrelSDKGetVersionNumber() { return kVersion; }
 
 KORLOADER_API IKor* newIKor(const char* path) {
-    const ZUtils::String mapping = GenerateDefaultMappings(path);
+    // Without memory for the default mapping the open fails like any other
+    // out-of-memory load.
+    ZUtils::String mapping;
+    if (!GenerateDefaultMappings(path, mapping)) return nullptr;
     return newIKorWithChannelsMapping(path, mapping.c_str());
 }
 

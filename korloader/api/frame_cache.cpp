@@ -2,9 +2,12 @@
 
 #include <cstdint>
 
+#include "api/load_frame.h"
 #include "diag/log.h"
+#include "frame/load_status.h"
 #include "frame/ostrel_frame_data.h"
 #include "import/importers.h"
+#include "util/nothrow_new.h"
 
 namespace OstrelFrame {
 namespace {
@@ -50,26 +53,29 @@ FrameDataArray::~FrameDataArray() {
     Free();
 }
 
-IKor* OpenFrame(const char* path, const char* mapping) noexcept {
-    const ZUtils::String key(mapping);
-    // Out of memory for the key itself: sharing under a cut key would hand
-    // out a frame loaded with another mapping.
-    if (!key.Equals(mapping)) return nullptr;
+IKor* OpenFrame(const char* path, const char* mapping, int* status) noexcept {
+    auto result = [status](int code, IKor* frame) {
+        if (status != nullptr) *status = code;
+        return frame;
+    };
+    if (mapping == nullptr) mapping = "";
+    // A hit is found by comparing in place: it needs no memory.
     for (OstrelFrameData* frame : g_frames) {
-        if (frame->path.Equals(path) && frame->mapping == key && path != nullptr && path[0] != '\0') {
-            return AddFrameRef(frame) ? frame : nullptr;
+        if (frame->path.Equals(path) && frame->mapping.Equals(mapping) && path != nullptr && path[0] != '\0') {
+            return AddFrameRef(frame) ? result(KorFrame::kLoaded, frame) : result(KorFrame::kDamagedFile, nullptr);
         }
     }
-    OstrelFrameData* frame = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) OstrelFrameData();
-    if (frame == nullptr) return nullptr;
+    OstrelFrameData* frame = newObject<OstrelFrameData>();
+    if (frame == nullptr) return result(KorFrame::kDamagedFile, nullptr);
     // The sharing key must be stored whole, or the frame could be found
-    // under another key later.
-    if (frame->LoadCacheFile(path, key.c_str()) != 0 || !frame->path.Assign(path) ||
-        !frame->mapping.Assign(key.c_str(), static_cast<size_t>(key.Length())) || !AddFrameRef(frame)) {
+    // under another key later. Memory running out counts as status 4.
+    const int loaded = LoadCacheFile(*frame, path, mapping);
+    if (loaded != KorFrame::kLoaded || !frame->path.Assign(path) || !frame->mapping.Assign(mapping) ||
+        !AddFrameRef(frame)) {
         delete frame;
-        return nullptr;
+        return result(loaded != KorFrame::kLoaded ? loaded : KorFrame::kDamagedFile, nullptr);
     }
-    return frame;
+    return result(KorFrame::kLoaded, frame);
 }
 
 void ReleaseFrame(IKor* handle) noexcept {

@@ -19,8 +19,10 @@ public:
 
 FrameDataArray& Frames() noexcept;
 
-// The factories' work: a shared frame for (path, mapping), or null.
-IKor* OpenFrame(const char* path, const char* mapping) noexcept;
+// The factories' work: a shared frame for (path, mapping), or null. When
+// `status` is given it receives the load status: 0, or why the open failed
+// (3 no usable path or file, 4 damaged file or no memory, an importer's code).
+IKor* OpenFrame(const char* path, const char* mapping, int* status = nullptr) noexcept;
 // deleteIKor's work.
 void ReleaseFrame(IKor* frame) noexcept;
 // Index of a handed-out pointer in the cache, or -1. Safe for any pointer:

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codecs/buffers.h"
 #include "diag/log.h"
+#include "util/nothrow_new.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "codecs/sg_compressor.h"
 #include "codecs/zip_block.h"
-#include "util/byte_reader.h"
 #include "util/iarray.h"
+#include "util/nothrow_new.h"
 
 namespace KorParticles {
 
@@ -26,35 +26,8 @@ bool DecodeZip(const uint8_t* stored, size_t storedSize, void* dest, size_t dest
 }
 
 SGCompressor<1>* DecoderState(SGCompressor<1>*& decoder) noexcept {
-    if (decoder == nullptr && !ZUtils::AllocationShouldFail()) decoder = new (std::nothrow) SGCompressor<1>();
+    if (decoder == nullptr) decoder = newObject<SGCompressor<1>>();
     return decoder;
-}
-
-// The number of values a sparse-grid stream fills: its own count for a
-// single stream; for a zoned stream the end of its furthest zone.
-bool SparseValueCount(const uint8_t* stored, size_t storedSize, size_t& count) noexcept {
-    ZUtils::ByteReader reader(stored, storedSize);
-    uint16_t tag = 0;
-    if (!reader.ReadValue(tag)) return false;
-    if (tag != SGCompressor<1>::kZonedTag) return SGSingleValueCount<1>(stored, storedSize, count);
-    uint16_t zones = 0;
-    if (!reader.ReadValue(zones)) return false;
-    ZUtils::ByteReader outputOffsets, inputOffsets;
-    if (!reader.Split(4u * zones, outputOffsets) || !reader.Split(4u * zones, inputOffsets)) return false;
-    const size_t streams = reader.Position();
-    count = 0;
-    for (uint16_t z = 0; z < zones; ++z) {
-        int32_t outputOffset = 0, inputOffset = 0;
-        outputOffsets.ReadValue(outputOffset);
-        inputOffsets.ReadValue(inputOffset);
-        size_t zoneCount = 0;
-        if (outputOffset < 0 || inputOffset < 0 || static_cast<size_t>(inputOffset) > storedSize - streams ||
-            !SGSingleValueCount<1>(stored + streams + inputOffset, storedSize - streams - inputOffset, zoneCount))
-            return false;
-        const size_t end = static_cast<size_t>(outputOffset) + zoneCount;
-        if (end > count) count = end;
-    }
-    return true;
 }
 
 // Methods 2 and 3. A stream that does not fill exactly `values` floats is
@@ -62,7 +35,7 @@ bool SparseValueCount(const uint8_t* stored, size_t storedSize, size_t& count) n
 bool DecodeSparse(const uint8_t* stored, size_t storedSize, size_t values, SGCompressor<1>*& decoder,
                   float* out) noexcept {
     size_t declared = 0;
-    if (!SparseValueCount(stored, storedSize, declared) || declared != values) return false;
+    if (!SGStreamValueCount<1>(stored, storedSize, declared) || declared != values) return false;
     SGCompressor<1>* state = DecoderState(decoder);
     return state != nullptr && state->Decompress(stored, storedSize, out, values);
 }
@@ -107,7 +80,8 @@ bool StoredBytesFit(uint32_t method, const uint8_t* stored, size_t storedSize, i
             return storedSize >= static_cast<uint64_t>(elementBytes);
         case kMethodSparse:
         case kMethodSparseComponentMajor:
-            return SparseValueCount(stored, storedSize, declared) && declared == static_cast<uint64_t>(elementBytes / 4);
+            return SGStreamValueCount<1>(stored, storedSize, declared) &&
+                   declared == static_cast<uint64_t>(elementBytes / 4);
         default:
             return true;
     }

@@ -10,6 +10,10 @@
 // Decoding is bounded on both sides: nothing is read past the stream's
 // record and nothing is written outside the destination. Cells that no
 // stream or zone writes are set to 0.
+//
+// sg_compressor.cpp reads the streams and zones; quantised grids are decoded
+// by sg_grid_streamed.cpp (rows at a time, with vector kernels) or
+// sg_grid_axes.cpp (axis by axis, in place).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -90,6 +94,13 @@ bool SGDecodeSingle(const uint8_t* stream, size_t size, float* out, size_t room,
 // Reads the value count of the single stream at `stream` without decoding.
 template <int D>
 bool SGSingleValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept;
+
+// The number of values the stream at `stream` fills, of either tag, without
+// decoding: a single stream's own count; for a zoned stream the end of its
+// furthest zone. False for a stream whose header or zone table Decompress
+// would refuse whatever the destination.
+template <int D>
+bool SGStreamValueCount(const uint8_t* stream, size_t size, size_t& count) noexcept;
 
 // How the grid decoder writes, process-wide; tests change it to reach every
 // kernel and store on small grids. It runs its passes with the widest

@@ -4,11 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
-
 #include "platform/platform.h"
-#include "util/alloc.h"
 #include "util/kor_string.h"
+#include "util/nothrow_new.h"
 
 namespace {
 
@@ -76,11 +74,12 @@ void LogPrint(const char* format, ...) {
         if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
             text.Assign(small, static_cast<size_t>(n));
         } else if (n > 0) {
-            char* big = ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) char[static_cast<size_t>(n) + 1];
-            if (big != nullptr) {
+            // n + 1 always fits an array length, so newArray cannot log from here.
+            char* big = nullptr;
+            if (newArray(big, static_cast<size_t>(n) + 1)) {
                 std::vsnprintf(big, static_cast<size_t>(n) + 1, body, args);
                 text.Assign(big, static_cast<size_t>(n));
-                delete[] big;
+                deleteArray(big);
             }
         }
         va_end(args);

@@ -10,25 +10,48 @@
 
 #include <cstring>
 
-#include "codecs/buffers.h"
 #include "diag/log.h"
 #include "frame/cache_reader.h"
+#include "frame/load_status.h"
 #include "frame/ostrel_frame_data.h"
 #include "frame/particle_sections.h"
+#include "util/nothrow_new.h"
 
 using namespace KorFrame;
 
 namespace {
 
 constexpr int32_t kCurrentVersion = 4;
-constexpr int32_t kEndOfChunks = 9999999;
-constexpr int32_t kChunkGroupDirectory = 1000;
-constexpr int32_t kChunkInfoText = 1001;
-constexpr int32_t kChunkCompressedParticles = 1002;
-constexpr int32_t kChunkChannelRanges = 1003;
-constexpr int kHighestTag = 13;
 
-// Status 3 without a log line: the trailer's 32-bit data offset is negative.
+// The ids of the chunks behind the header records.
+enum ChunkId : int32_t {
+    kChunkGroupDirectory = 1000,       // then the int32 100000, outside its size
+    kChunkInfoText = 1001,             // string
+    kChunkCompressedParticles = 1002,  // particle groups, channels compressed
+    kChunkChannelRanges = 1003,        // int32 N; N × {int32 channel; float minimum, maximum}
+    kEndOfChunks = 9999999,
+};
+
+// The tags of the header records.
+enum HeaderTag : int32_t {
+    kTagEnd = 0,
+    kTagChannelMask = 1,          // uint32
+    kTagTransform = 2,            // 12 floats
+    kTagGridAndChannels = 3,      // 3 int32 dims, int32 n, n words of channel records
+    kTagFrameNumber = 4,          // int32
+    kTagTimeStep = 5,             // float
+    kTagAuxTransform = 6,         // 12 floats: the first auxiliary transform
+    kTagPlainParticles = 7,       // particle section
+    kTagFrameTime = 8,            // float, kept as a double
+    kTagSettingsWord = 9,         // int32 into the settings block, then the float kept as tag9Value
+    kTagTimes = 10,               // 2 doubles
+    kTagAuxTransforms = 11,       // 3 transforms, 8 bytes
+    kTagSimInfo = 12,             // int32 size, the settings block
+    kTagCompressedParticles = 13, // particle section, compressed
+    kHighestTag = kTagCompressedParticles,
+};
+
+// kNoUsableFile without a log line: the trailer's 32-bit data offset is negative.
 struct NegativeDataOffset {};
 
 struct Trailer {
@@ -70,7 +93,7 @@ void ReadChannelRanges(OstrelFrameData& frame, CacheReader& reader) {
             float minimum, maximum;
         } entry;
         reader.Read(&entry, sizeof entry, nullptr);
-        if (entry.channel >= 0 && entry.channel < kChannelCount) {
+        if (entry.channel >= 0 && entry.channel < KOR_GRID_CHANNEL_COUNT) {
             frame.rangeMin[entry.channel] = entry.minimum;
             frame.rangeMax[entry.channel] = entry.maximum;
         }
@@ -153,56 +176,59 @@ void ReadSimInfoBlock(OstrelFrameData& frame, CacheReader& reader) {
 void ReadTaggedRecords(OstrelFrameData& frame, CacheReader& reader, bool directoryRead) {
     for (;;) {
         const int32_t tag = reader.Read<int32_t>("0\n");
-        if (tag <= 0 || tag > kHighestTag) return;
-        switch (tag) {
-            case 1:
+        // 0, and any tag this reader does not know, ends the records.
+        if (tag <= kTagEnd || tag > kHighestTag) return;
+        switch (static_cast<HeaderTag>(tag)) {
+            case kTagEnd:
+                return;
+            case kTagChannelMask:
                 frame.channelMask = reader.Read<uint32_t>("1\n");
                 frame.flags = static_cast<uint8_t>((frame.flags & ~1u) | (frame.channelMask >> 31));
                 break;
-            case 2:
+            case kTagTransform:
                 ReadTransform(reader, frame.transform, "2\n");
                 break;
-            case 3:
+            case kTagGridAndChannels:
                 ReadGridAndChannelBlock(frame, reader);
                 break;
-            case 4:
+            case kTagFrameNumber:
                 frame.frameNumber = reader.Read<int32_t>("4\n");
                 break;
-            case 5:
+            case kTagTimeStep:
                 frame.timeStep = reader.Read<float>("7\n");
                 break;
-            case 6:
+            case kTagAuxTransform:
                 ReadTransform(reader, frame.auxTransforms[0], "6\n");
                 break;
-            case 7:
+            case kTagPlainParticles:
                 ReadParticleSection(frame, reader, false, directoryRead);
                 break;
-            case 8: {
+            case kTagFrameTime: {
                 const double time = reader.Read<float>("20\n");
-                std::memcpy(frame.simInfo + 8, &time, sizeof time);
+                std::memcpy(frame.simInfo + kSimInfoFrameTime, &time, sizeof time);
                 break;
             }
-            case 9: {
+            case kTagSettingsWord: {
                 const int32_t value = reader.Read<int32_t>("21\n");
-                std::memcpy(frame.simInfo + 348, &value, sizeof value);
+                std::memcpy(frame.simInfo + kSimInfoSettingsWord, &value, sizeof value);
                 frame.tag9Value = reader.Read<float>("22\n");
                 break;
             }
-            case 10: {
+            case kTagTimes: {
                 const double first = reader.Read<double>("24\n");
-                std::memcpy(frame.simInfo + 8, &first, sizeof first);
+                std::memcpy(frame.simInfo + kSimInfoFrameTime, &first, sizeof first);
                 const double second = reader.Read<double>("25\n");
-                std::memcpy(frame.simInfo + 16, &second, sizeof second);
+                std::memcpy(frame.simInfo + kSimInfoSecondDouble, &second, sizeof second);
                 break;
             }
-            case 11:
+            case kTagAuxTransforms:
                 for (float* transform : frame.auxTransforms) ReadTransform(reader, transform, "11\n");
-                reader.Read(frame.simInfo + 384, 8, "x111\n");
+                reader.Read(frame.simInfo + kSimInfoAuxTransformsValue, 8, "x111\n");
                 break;
-            case 12:
+            case kTagSimInfo:
                 ReadSimInfoBlock(frame, reader);
                 break;
-            case 13:
+            case kTagCompressedParticles:
                 ReadParticleSection(frame, reader, true, directoryRead);
                 break;
         }
@@ -224,22 +250,22 @@ int ImportKorFrom(OstrelFrameData& frame, ByteSource& source, const char* displa
             CacheReader::Fail(nullptr);
         }
         ReadTaggedRecords(frame, reader, directoryRead);
-        return 0;
+        return kLoaded;
     } catch (const NegativeDataOffset&) {
-        return 3;
+        return kNoUsableFile;
     } catch (...) {
         // IOErrException, or anything unexpected: the file is damaged.
         LogPrint("OstrelFrameData::ImportKor broken or bad memory allocation. File is: %s\n",
                  displayName ? displayName : "");
         frame.FreeCompressedBlock();
-        return 4;
+        return kDamagedFile;
     }
 }
 
 int ImportKor(OstrelFrameData& frame, const char* path) noexcept {
     frame.ResetFrame(0);
-    if (path == nullptr || path[0] == '\0') return 3;
+    if (path == nullptr || path[0] == '\0') return kNoUsableFile;
     FileSource file(path);
-    if (!file.IsOpen()) return 3;
+    if (!file.IsOpen()) return kNoUsableFile;
     return ImportKorFrom(frame, file, path);
 }

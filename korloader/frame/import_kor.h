@@ -6,8 +6,9 @@
 
 class OstrelFrameData;
 
-// Status: 0 loaded; 3 null/empty path, no file, or a negative 32-bit data
-// offset; 4 damaged, truncated or out of memory. The file is closed on return.
+// Status (KorFrame::LoadStatus): kLoaded; kNoUsableFile for a null or empty
+// path, no file, or a negative 32-bit data offset; kDamagedFile for a
+// damaged or truncated file or no memory. The file is closed on return.
 int ImportKor(OstrelFrameData& frame, const char* path) noexcept;
 
 // The same reader over any byte source; `displayName` appears in log lines.

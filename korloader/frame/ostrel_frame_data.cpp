@@ -4,15 +4,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "codecs/buffers.h"
 #include "codecs/sg_compressor.h"
 #include "codecs/zip_block.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
-#include "frame/import_kor.h"
 #include "frame/particle_bbox.h"
-#include "import/importers.h"
-#include "paths/frame_paths.h"
+#include "util/nothrow_new.h"
 
 using namespace KorFrame;
 
@@ -23,10 +20,15 @@ namespace {
 float* LoadPointer(float* const& slot) noexcept { return __atomic_load_n(&slot, __ATOMIC_ACQUIRE); }
 void StorePointer(float*& slot, float* value) noexcept { __atomic_store_n(&slot, value, __ATOMIC_RELEASE); }
 
+// The channels that packed colour expands into.
+bool IsColour(int channel) noexcept {
+    return channel == KOR_GRID_COLOUR_R || channel == KOR_GRID_COLOUR_G || channel == KOR_GRID_COLOUR_B;
+}
+
 }  // namespace
 
 OstrelFrameData::OstrelFrameData() noexcept {
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c) {
         rangeMin[c] = FLT_MAX;
         rangeMax[c] = -FLT_MAX;
     }
@@ -54,7 +56,7 @@ int64_t OstrelFrameData::CellCount() const noexcept {
 }
 
 void OstrelFrameData::FreeChannelArrays() noexcept {
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c) {
         float* array = channels[c];
         channels[c] = nullptr;
         deleteArray(array);
@@ -84,41 +86,15 @@ void OstrelFrameData::ResetFrame(int /*flag*/) noexcept {
     frameNumber = 0;
 }
 
-int OstrelFrameData::LoadCacheFile(const char* filePath, const char* mappingText) noexcept {
-    FreeChannelArrays();
-    FreeCompressedBlock();
-    groups.Free();
-    infoText.Clear();
-
-    int status = 3;
-    if (filePath != nullptr && filePath[0] != '\0') {
-        const ZUtils::String extension = GetExtension(filePath);
-        if (extension.Equals("kor")) {
-            status = ImportKor(*this, filePath);
-        } else if (extension.Equals("f3d") || extension.Equals("vdb")) {
-            status = extension.Equals("f3d") ? ImportF3D(filePath, this, mappingText, 0)
-                                             : ImportVDB(filePath, this, mappingText, 0);
-            if (status == 0) {
-                const double zero = 0.0;
-                std::memcpy(simInfo + 8, &zero, sizeof zero);
-            }
-        }
-    }
-    if (status == 0)
-        path.Assign(filePath);
-    else
-        path.Clear();
-    return status;
-}
-
 // --- IKor
 
 int OstrelFrameData::HasChannel(int channel) {
     const uint32_t mask = channelMask & ~kBackupFrameBit;
-    if (channel == kPackedColour) return 0;
+    if (channel == KOR_GRID_PACKED_COLOUR) return 0;
     if (mask & (1u << (static_cast<uint32_t>(channel) & 31u))) return 1;
-    if ((channel == kRed || channel == kGreen || channel == kBlue) && (mask & (1u << kPackedColour))) return 1;
-    if (channel == kSpeed) return HasChannel(kVelocityX) && HasChannel(kVelocityY) && HasChannel(kVelocityZ) ? 1 : 0;
+    if (IsColour(channel) && (mask & (1u << KOR_GRID_PACKED_COLOUR))) return 1;
+    if (channel == KOR_GRID_SPEED)
+        return HasChannel(KOR_GRID_VELOCITY_X) && HasChannel(KOR_GRID_VELOCITY_Y) && HasChannel(KOR_GRID_VELOCITY_Z) ? 1 : 0;
     return 0;
 }
 
@@ -132,7 +108,7 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
     if (!newArray(array, static_cast<size_t>(cells) + 4)) return nullptr;
 
     bool decoded = false;
-    if (lookup == RecordLookup::Found && channel == kPackedColour) {
+    if (lookup == RecordLookup::Found && channel == KOR_GRID_PACKED_COLOUR) {
         // int64 byte count B, then B bytes of zlib data inflating to 4 bytes per cell.
         int64_t streamBytes = -1;
         if (record.bodyBytes >= 8) std::memcpy(&streamBytes, record.body, 8);
@@ -142,7 +118,7 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
                                         static_cast<uint32_t>(cells * 4));
     } else if (lookup == RecordLookup::Found) {
         SGCompressor<3>*& decoder = decompressors[channel];
-        if (decoder == nullptr && !ZUtils::AllocationShouldFail()) decoder = new (std::nothrow) SGCompressor<3>();
+        if (decoder == nullptr) decoder = newObject<SGCompressor<3>>();
         decoded = decoder != nullptr &&
                   decoder->Decompress(record.body, record.bodyBytes, array, static_cast<size_t>(cells));
     }
@@ -154,10 +130,10 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
 }
 
 bool OstrelFrameData::ExpandPackedColour() noexcept {
-    const uint8_t* packed = reinterpret_cast<const uint8_t*>(channels[kPackedColour]);
+    const uint8_t* packed = reinterpret_cast<const uint8_t*>(channels[KOR_GRID_PACKED_COLOUR]);
     const size_t cells = static_cast<size_t>(CellCount());
     float* made[3] = {};
-    const int targets[3] = {kRed, kGreen, kBlue};
+    const int targets[3] = {KOR_GRID_COLOUR_R, KOR_GRID_COLOUR_G, KOR_GRID_COLOUR_B};
     for (int t = 0; t < 3; ++t) {
         if (!newArray(made[t], cells)) {
             for (float*& array : made) deleteArray(array);
@@ -179,17 +155,17 @@ bool OstrelFrameData::ExpandPackedColour() noexcept {
         else
             deleteArray(made[t]);
     }
-    float* bytes = channels[kPackedColour];
-    StorePointer(channels[kPackedColour], nullptr);
+    float* bytes = channels[KOR_GRID_PACKED_COLOUR];
+    StorePointer(channels[KOR_GRID_PACKED_COLOUR], nullptr);
     deleteArray(bytes);
     colourExpanded_ = true;
     return true;
 }
 
 float* OstrelFrameData::DeriveSpeed() noexcept {
-    const float* vx = GetChannel(kVelocityX);
-    const float* vy = GetChannel(kVelocityY);
-    const float* vz = GetChannel(kVelocityZ);
+    const float* vx = GetChannel(KOR_GRID_VELOCITY_X);
+    const float* vy = GetChannel(KOR_GRID_VELOCITY_Y);
+    const float* vz = GetChannel(KOR_GRID_VELOCITY_Z);
     if (vx == nullptr || vy == nullptr || vz == nullptr) return nullptr;
     const size_t cells = static_cast<size_t>(CellCount());
     float* speed = nullptr;
@@ -199,25 +175,25 @@ float* OstrelFrameData::DeriveSpeed() noexcept {
 }
 
 float* OstrelFrameData::GetChannel(int channel) {
-    if (channel < 0 || channel >= kChannelCount) return nullptr;
+    if (channel < 0 || channel >= KOR_GRID_CHANNEL_COUNT) return nullptr;
     {
         KorPlatform::ScopedLock lock(channelLocks[channel]);
-        if (channel == kPackedColour) {
+        if (channel == KOR_GRID_PACKED_COLOUR) {
             // Packed colour is never handed out: it only feeds 7, 8 and 9,
             // once per frame. After a failed expansion its bytes stay for a retry.
             if (colourExpanded_) return nullptr;
-            if (channels[kPackedColour] == nullptr) StorePointer(channels[kPackedColour], DecodeStoredChannel(channel));
-            if (channels[kPackedColour] != nullptr) ExpandPackedColour();
+            float*& packed = channels[KOR_GRID_PACKED_COLOUR];
+            if (packed == nullptr) StorePointer(packed, DecodeStoredChannel(channel));
+            if (packed != nullptr) ExpandPackedColour();
             return nullptr;
         }
         if (LoadPointer(channels[channel]) == nullptr) {
             float* array = DecodeStoredChannel(channel);
-            if (array == nullptr && channel == kSpeed) array = DeriveSpeed();
+            if (array == nullptr && channel == KOR_GRID_SPEED) array = DeriveSpeed();
             StorePointer(channels[channel], array);
         }
     }
-    if ((channel == kRed || channel == kGreen || channel == kBlue) && LoadPointer(channels[channel]) == nullptr)
-        GetChannel(kPackedColour);
+    if (IsColour(channel) && LoadPointer(channels[channel]) == nullptr) GetChannel(KOR_GRID_PACKED_COLOUR);
     return LoadPointer(channels[channel]);
 }
 
@@ -235,14 +211,14 @@ void OstrelFrameData::GetTransform(float* out) {
 int OstrelFrameData::GetNumParticleGroups() {
     int count = 0;
     for (PGroup& group : groups)
-        if (group.HasChannel(0)) ++count;
+        if (group.HasChannel(KOR_PARTICLE_POSITION)) ++count;
     return count;
 }
 
 IOstrelPrtGroup* OstrelFrameData::GetParticleGroup(int index) {
     if (index < 0) return nullptr;
     for (PGroup& group : groups) {
-        if (!group.HasChannel(0)) continue;
+        if (!group.HasChannel(KOR_PARTICLE_POSITION)) continue;
         if (index-- == 0) return &group;
     }
     return nullptr;

@@ -17,13 +17,15 @@ class SGCompressor;
 class MTComputeParticlesBbox;
 
 namespace KorFrame {
-constexpr int kChannelCount = 32;
-constexpr int kPackedColour = 18;
-constexpr int kSpeed = 3;
-constexpr int kVelocityX = 4, kVelocityY = 5, kVelocityZ = 6;
-constexpr int kRed = 7, kGreen = 8, kBlue = 9;
 constexpr uint32_t kBackupFrameBit = 0x80000000u;
 constexpr int kSimInfoBytes = 392;
+// Known positions in the SimInfoBlock, which the library keeps and never
+// interprets: the frame's time (a double; header tags 8 and 10), a second
+// double (tag 10), a 32-bit value (tag 9) and an 8-byte value (tag 11).
+constexpr int kSimInfoFrameTime = 8;
+constexpr int kSimInfoSecondDouble = 16;
+constexpr int kSimInfoSettingsWord = 348;
+constexpr int kSimInfoAuxTransformsValue = 384;
 constexpr int32_t kNeverLoaded = INT32_MIN;
 }  // namespace KorFrame
 
@@ -42,11 +44,6 @@ public:
     IOstrelPrtGroup* GetParticleGroup(int index) override;
     IOstrelPrtGroup* GetParticleGroupByName(const char* name) override;
     virtual ~OstrelFrameData();
-
-    // Loads the frame from `path` (the mapping is for imported formats).
-    // Returns 0, or 3 (no usable path/file), 4 (damaged file or no memory),
-    // or an importer's code.
-    int LoadCacheFile(const char* path, const char* mapping) noexcept;
 
     // Header fields back to their defaults before a load.
     void ResetFrame(int flag) noexcept;
@@ -70,12 +67,12 @@ public:
     float transform[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
     float timeStep = 1.0f / 30.0f;
     float auxTransforms[3][12] = {{}, {}, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
-    float* channels[KorFrame::kChannelCount] = {};
-    float rangeMin[KorFrame::kChannelCount];
-    float rangeMax[KorFrame::kChannelCount];
-    SGCompressor<3>* decompressors[KorFrame::kChannelCount] = {};
+    float* channels[KOR_GRID_CHANNEL_COUNT] = {};
+    float rangeMin[KOR_GRID_CHANNEL_COUNT];
+    float rangeMax[KOR_GRID_CHANNEL_COUNT];
+    SGCompressor<3>* decompressors[KOR_GRID_CHANNEL_COUNT] = {};
     float particleBbox[6] = {1e20f, 1e20f, 1e20f, -1e20f, -1e20f, -1e20f};
-    KorPlatform::CriticalSection channelLocks[KorFrame::kChannelCount];
+    KorPlatform::CriticalSection channelLocks[KOR_GRID_CHANNEL_COUNT];
     ZUtils::String infoText;
     ZUtils::String path;
     ZUtils::String mapping;
@@ -88,7 +85,8 @@ public:
 private:
     // Decodes a stored channel into a fresh array under its lock.
     float* DecodeStoredChannel(int channel) noexcept;
-    // Expands the packed colour bytes of channels[18] into channels 7, 8, 9.
+    // Expands the packed colour bytes of channels[KOR_GRID_PACKED_COLOUR] into
+    // the three colour channels.
     bool ExpandPackedColour() noexcept;
     // Speed from the three velocity channels.
     float* DeriveSpeed() noexcept;

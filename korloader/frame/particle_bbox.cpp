@@ -8,13 +8,14 @@
 #include "frame/ostrel_frame_data.h"
 #include "particles/pgroup.h"
 #include "util/iarray.h"
+#include "util/nothrow_new.h"
 
 void MTComputeParticlesBbox::ProcessJob(Job& job) {
     Result& result = results[job.index];
     float box[6] = {1e20f, 1e20f, 1e20f, -1e20f, -1e20f, -1e20f};
     int32_t bad = 0;
     for (int64_t i = job.start; i < job.end; ++i) {
-        const uint8_t* element = group->ElementPointer(KorParticles::kPosition, static_cast<int>(i));
+        const uint8_t* element = group->ElementPointer(KOR_PARTICLE_POSITION, static_cast<int>(i));
         if (element == nullptr) continue;
         float p[3];
         std::memcpy(p, element, sizeof p);
@@ -36,10 +37,9 @@ namespace KorFrame {
 
 bool ComputeParticlesBbox(OstrelFrameData& frame, PGroup& group) noexcept {
     // A group without positions has nothing to add.
-    if (group.particleCount <= 0 || group.ElementPointer(KorParticles::kPosition, 0) == nullptr) return true;
+    if (group.particleCount <= 0 || group.ElementPointer(KOR_PARTICLE_POSITION, 0) == nullptr) return true;
     if (frame.bboxJob == nullptr) {
-        if (ZUtils::AllocationShouldFail()) return false;
-        frame.bboxJob = new (std::nothrow) MTComputeParticlesBbox();
+        frame.bboxJob = newObject<MTComputeParticlesBbox>();
         if (frame.bboxJob == nullptr) return false;
     }
     MTComputeParticlesBbox& job = *frame.bboxJob;

@@ -97,7 +97,7 @@ void DecodeSparseChannel(PGroup& group, int channel, const Words& words, int64_t
     group.SetDecodedChannel(channel, std::move(elements));
 }
 
-// Sub-tag 2: two entropy-coded tokens per particle (low word first) form
+// kSubTagIds: two entropy-coded tokens per particle (low word first) form
 // signed 64-bit deltas, made cumulative into the IDs (channel 10).
 void ReadParticleIds(PGroup& group, CacheReader& reader) {
     const int32_t byteCount = reader.Read<int32_t>("16\n");
@@ -123,23 +123,31 @@ void ReadParticleIds(PGroup& group, CacheReader& reader) {
         // Fewer tokens than particles: the IDs are not all there.
         if (coder.Failed()) CacheReader::Fail("x161\n");
     }
-    group.SetDecodedChannel(kParticleId, std::move(elements));
+    group.SetDecodedChannel(KOR_PARTICLE_ID, std::move(elements));
     if (!ascending && !group.EnsureIdOrder()) CacheReader::Fail(nullptr);
 }
+
+// The tags of a group's sub-records in a tagged section.
+enum SubTag : int32_t {
+    kSubTagEnd = 0,
+    kSubTagAttributes = 1,  // uint32
+    kSubTagIds = 2,         // int32 byte count, entropy-coded ID deltas
+    kSubTagValue64 = 3,     // int64
+};
 
 void ReadSubRecords(PGroup& group, CacheReader& reader) {
     for (;;) {
         const int32_t subTag = reader.Read<int32_t>("14\n");
         switch (subTag) {
-            case 0:
+            case kSubTagEnd:
                 return;
-            case 1:
+            case kSubTagAttributes:
                 group.attributes = reader.Read<uint32_t>("15\n");
                 break;
-            case 2:
+            case kSubTagIds:
                 ReadParticleIds(group, reader);
                 break;
-            case 3:
+            case kSubTagValue64:
                 group.value64 = reader.Read<int64_t>("18\n");
                 break;
             default:
@@ -153,9 +161,9 @@ void ReadSectionGroup(OstrelFrameData& frame, CacheReader& reader, PGroup& group
     group.frame = &frame;
     group.name = reader.ReadString(nullptr);
     group.SetParticleCount(ReadParticleCount(reader, "12\n"));
-    int32_t offsets[kChannelCount];
+    int32_t offsets[KOR_PARTICLE_CHANNEL_COUNT];
     reader.Read(offsets, sizeof offsets, "13\n");
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
         if (offsets[c] == -1) continue;
         if (offsets[c] < 0 || offsets[c] > words.Count()) CacheReader::Fail(kBadChannel);
         if (compressed)

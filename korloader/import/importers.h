@@ -15,8 +15,9 @@ int LoadImportPlugins(int which, const char* directories, const char* suffix, in
 bool IsF3dPluginReady() noexcept;
 bool IsVdbPluginReady() noexcept;
 
-// Import of one file into a frame. Status: 0 success, 2 module not ready,
-// 9 no mapping, 4 out of memory, else the module's own code.
+// Import of one file into a frame. Status (KorFrame::LoadStatus): kLoaded,
+// kModuleNotReady, kNoMapping, kDamagedFile when memory ran out, else the
+// module's own code.
 int ImportF3D(const char* path, OstrelFrameData* frame, const char* mapping, unsigned char flag) noexcept;
 int ImportVDB(const char* path, OstrelFrameData* frame, const char* mapping, unsigned char flag) noexcept;
 

@@ -33,7 +33,6 @@ KOR_SAME_OFFSET(channels);
 #undef KOR_SAME_OFFSET
 static_assert(sizeof(OstrelFrameData::groups) == sizeof(FrameLayout::groups), "group array size changed");
 static_assert(sizeof(OstrelFrameData::channels) == sizeof(FrameLayout::channels), "channel table size changed");
-static_assert(KorPlugin::kChannelCount == KorFrame::kChannelCount, "channel count changed");
 }  // namespace
 
 #pragma GCC diagnostic pop

@@ -1,13 +1,16 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codecs/buffers.h"
 #include "diag/log.h"
+#include "frame/load_status.h"
 #include "frame/ostrel_frame_data.h"
-#include "import/channel_mappings.h"
 #include "import/importers.h"
+#include "import/mapping_text.h"
 #include "import/plugin_files.h"
 #include "platform/platform.h"
+#include "util/nothrow_new.h"
+
+using namespace KorFrame;
 
 namespace {
 
@@ -121,29 +124,29 @@ void TurnAxes(float* transform, Kind kind) noexcept {
 // A velocity field needs all three components: with fewer, none is kept.
 void KeepWholeVelocity(OstrelFrameData& frame) noexcept {
     int present = 0;
-    for (int c = KorFrame::kVelocityX; c <= KorFrame::kVelocityZ; ++c)
+    for (int c = KOR_GRID_VELOCITY_X; c <= KOR_GRID_VELOCITY_Z; ++c)
         if (frame.channels[c] != nullptr || frame.HasChannel(c)) ++present;
     if (present == 3) return;
-    for (int c = KorFrame::kVelocityX; c <= KorFrame::kVelocityZ; ++c) {
+    for (int c = KOR_GRID_VELOCITY_X; c <= KOR_GRID_VELOCITY_Z; ++c) {
         frame.channelMask &= ~(1u << c);
         deleteArray(frame.channels[c]);
     }
 }
 
 int Import(Kind kind, const char* path, OstrelFrameData* frame, const char* mapping, unsigned char flag) noexcept {
-    if (frame == nullptr) return 3;
+    if (frame == nullptr) return kNoUsableFile;
     frame->ResetFrame(flag);
     const Module& m = kind == Kind::F3D ? g_f3d : g_vdb;
-    if (!Ready(m)) return 2;
+    if (!Ready(m)) return kModuleNotReady;
 
     CacheIO::GridMappings mappings;
-    if (!ParseMappingString(mapping, mappings)) return 4;
+    if (!ParseMappingString(mapping, mappings)) return kDamagedFile;
     if (mappings.Count() == 0) {
         if (kind == Kind::F3D)
             LogPrint("Trying to import F3D files with no mappings specified!\n");
         else
             LogPrint("Trying to import VDB files with no mappings specified!\n");
-        return 9;
+        return kNoMapping;
     }
 
     int axisResult = 0;
@@ -156,19 +159,19 @@ int Import(Kind kind, const char* path, OstrelFrameData* frame, const char* mapp
             status = reinterpret_cast<KorPluginImportFrameVDBFn>(m.import)(path, frame, &axisResult, flag,
                                                                            mappings.Data(), mappings.Count());
     } catch (...) {
-        status = 4;
+        status = kDamagedFile;
     }
-    if (status != 0) return status;
+    if (status != kLoaded) return status;
 
     KeepWholeVelocity(*frame);
     // The frame's channels are already decoded; the one-word block only
     // marks the frame as loaded. It holds no channel record.
-    if (!newArray(frame->compressedBlock, 1)) return 4;
+    if (!newArray(frame->compressedBlock, 1)) return kDamagedFile;
     frame->compressedBlock[0] = 0;
     frame->compressedLength = 1;
     if (kind == Kind::VDB && g_axisMode == 1 && axisResult == 0) TurnAxes(frame->transform, kind);
     if (kind == Kind::F3D && g_axisMode == 2) TurnAxes(frame->transform, kind);
-    return 0;
+    return kLoaded;
 }
 
 }  // namespace

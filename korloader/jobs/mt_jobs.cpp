@@ -5,6 +5,7 @@
 #include "diag/log.h"
 #include "util/alloc.h"
 #include "util/iarray.h"
+#include "util/nothrow_new.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ public:
 
 void Register(MTJobs* set) noexcept {
     RegistryLock lock;
-    if (g_registry == nullptr && !ZUtils::AllocationShouldFail()) g_registry = new (std::nothrow) iArray<MTJobs*>(4);
+    if (g_registry == nullptr) g_registry = newObject<iArray<MTJobs*>>(4);
     // A set that cannot be registered still works; it is simply not listed.
     if (g_registry != nullptr) g_registry->Append(set);
 }
@@ -88,7 +89,7 @@ bool MTJobs::IsAborted() {
     return progress_ != nullptr && progress_->IsAborted();
 }
 
-Job* MTJobs::CreateJob() { return ZUtils::AllocationShouldFail() ? nullptr : new (std::nothrow) Job(); }
+Job* MTJobs::CreateJob() { return newObject<Job>(); }
 
 void MTJobs::JobFinished(Job& /*job*/) {}
 
@@ -188,8 +189,6 @@ void MTJobs::RunProcedure(ProgressCallback* progress) noexcept {
     for (Job* job = jobs_; job != nullptr; job = job->next) RunJob(*job);
     runsProcedure_ = false;
 }
-
-bool MTJobs::AllocationMayProceed() noexcept { return !ZUtils::AllocationShouldFail(); }
 
 int32_t MTJobs::RegisteredCount() noexcept {
     RegistryLock lock;

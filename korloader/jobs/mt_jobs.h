@@ -9,7 +9,8 @@
 // (Job is a ThreadProcedure a pool could run).
 #pragma once
 #include <cstdint>
-#include <new>
+
+#include "util/nothrow_new.h"
 
 namespace ZUtils {
 
@@ -119,7 +120,7 @@ public:
     template <class T>
     bool SetProcedure(T* object, void (T::*procedure)(Job&)) noexcept {
         DestroyProcHolder();
-        if (AllocationMayProceed()) procHolder_ = new (std::nothrow) TMTJobProcHolder<T>(object, procedure);
+        procHolder_ = newObject<TMTJobProcHolder<T>>(object, procedure);
         return procHolder_ != nullptr;
     }
     // Runs the installed procedure once per job; `param` is left as it was.
@@ -144,8 +145,6 @@ public:
 
 private:
     void DestroyProcHolder() noexcept;
-    // The allocation-failure test switch, for the holder made in the header.
-    static bool AllocationMayProceed() noexcept;
 
     int32_t jobCount_ = 0;
     TMTJobProcHolderInterface* procHolder_ = nullptr;

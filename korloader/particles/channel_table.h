@@ -1,26 +1,15 @@
-// The particle channel table: words per element, components and type code of
-// every channel id. The ids are stored in cache files and fixed.
+// The layout of every particle channel id (KorParticleChannel): words per
+// element, components and type code. The ids are stored in cache files and
+// fixed.
 #pragma once
 #include <cstdint>
 
-namespace KorParticles {
+#include "korloader/korloader.h"
 
-constexpr int kChannelCount = 32;  // a group has storage for ids 0..31
-constexpr int kPosition = 0;
-constexpr int kVelocity = 1;
-constexpr int kSize = 2;
-constexpr int kAge = 3;
-constexpr int kColour = 4;
-constexpr int kParticleId = 10;
+namespace KorParticles {
 
 // Attribute word that makes a group serve velocity from the frame's grid.
 constexpr uint32_t kVelocityFromGrid = 0x30000;
-
-// Type codes handed to hosts as they are.
-constexpr int kTypeNone = 0;
-constexpr int kTypeUInt32 = 6;
-constexpr int kTypeInt64 = 7;
-constexpr int kTypeFloat = 10;
 
 struct ChannelLayout {
     int words;       // 32-bit words per element
@@ -32,31 +21,32 @@ struct ChannelLayout {
 // count as above 14 too.
 constexpr ChannelLayout LayoutOf(int channel) noexcept {
     constexpr ChannelLayout kTable[15] = {
-        {3, 3, kTypeFloat},  // 0 position
-        {3, 3, kTypeFloat},  // 1 velocity
-        {1, 1, kTypeFloat},  // 2 size
-        {1, 1, kTypeFloat},  // 3 age
-        {3, 3, kTypeFloat},  // 4 colour
-        {1, 1, kTypeFloat},  // 5
-        {0, 0, kTypeNone},   // 6: no layout
-        {0, 0, kTypeNone},   // 7: no layout
-        {0, 0, kTypeNone},   // 8: no layout
-        {1, 1, kTypeFloat},  // 9
-        {2, 1, kTypeInt64},  // 10 particle ID
-        {1, 1, kTypeFloat},  // 11
-        {1, 1, kTypeUInt32},  // 12
-        {1, 1, kTypeUInt32},  // 13
-        {1, 1, kTypeUInt32},  // 14
+        {3, 3, KOR_TYPE_FLOAT},  // 0 position
+        {3, 3, KOR_TYPE_FLOAT},  // 1 velocity
+        {1, 1, KOR_TYPE_FLOAT},  // 2 size
+        {1, 1, KOR_TYPE_FLOAT},  // 3 age
+        {3, 3, KOR_TYPE_FLOAT},  // 4 colour
+        {1, 1, KOR_TYPE_FLOAT},  // 5
+        {0, 0, KOR_TYPE_NONE},   // 6: no layout
+        {0, 0, KOR_TYPE_NONE},   // 7: no layout
+        {0, 0, KOR_TYPE_NONE},   // 8: no layout
+        {1, 1, KOR_TYPE_FLOAT},  // 9
+        {2, 1, KOR_TYPE_INT64},  // 10 particle ID
+        {1, 1, KOR_TYPE_FLOAT},  // 11
+        {1, 1, KOR_TYPE_UINT32},  // 12
+        {1, 1, KOR_TYPE_UINT32},  // 13
+        {1, 1, KOR_TYPE_UINT32},  // 14
     };
-    return static_cast<uint32_t>(channel) <= 14u ? kTable[channel] : ChannelLayout{1, 1, kTypeNone};
+    return static_cast<uint32_t>(channel) <= 14u ? kTable[channel] : ChannelLayout{1, 1, KOR_TYPE_NONE};
 }
 
 constexpr int WordsOf(int channel) noexcept { return LayoutOf(channel).words; }
 constexpr int ElementBytesOf(int channel) noexcept { return LayoutOf(channel).words * 4; }
 
-static_assert(ElementBytesOf(10) == 8 && ElementBytesOf(6) == 0 && ElementBytesOf(20) == 4, "channel table");
-static_assert(LayoutOf(-1).words == 1 && LayoutOf(-1).type == kTypeNone, "negative ids take the defaults");
+static_assert(ElementBytesOf(KOR_PARTICLE_ID) == 8 && ElementBytesOf(6) == 0 && ElementBytesOf(20) == 4,
+              "channel table");
+static_assert(LayoutOf(-1).words == 1 && LayoutOf(-1).type == KOR_TYPE_NONE, "negative ids take the defaults");
 
-constexpr bool IsStoredChannel(int channel) noexcept { return channel >= 0 && channel < kChannelCount; }
+constexpr bool IsStoredChannel(int channel) noexcept { return channel >= 0 && channel < KOR_PARTICLE_CHANNEL_COUNT; }
 
 }  // namespace KorParticles

@@ -1,7 +1,6 @@
 #include "particles/pgroup.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "codecs/particle_methods.h"
@@ -10,16 +9,6 @@
 #include "particles/grid_velocity.h"
 
 using namespace KorParticles;
-
-namespace {
-
-// iArray moves by construction only.
-void MoveBytes(PGroup::Bytes& to, PGroup::Bytes& from) noexcept {
-    to.PGroup::Bytes::~Bytes();
-    ::new (static_cast<void*>(&to)) PGroup::Bytes(std::move(from));
-}
-
-}  // namespace
 
 PGroup::ChannelRecord::ChannelRecord(ChannelRecord&& other) noexcept
     : method(other.method),
@@ -40,12 +29,12 @@ PGroup::PGroup(PGroup&& other) noexcept
       value64(other.value64),
       frame(other.frame),
       idOrderState_(other.idOrderState_.load(std::memory_order_relaxed)) {
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
         ChannelRecord& from = other.channels_[c];
         ChannelRecord& to = channels_[c];
         to.method = from.method;
-        MoveBytes(to.compressed, from.compressed);
-        MoveBytes(to.decoded, from.decoded);
+        to.compressed = std::move(from.compressed);
+        to.decoded = std::move(from.decoded);
         to.present.store(from.present.exchange(false, std::memory_order_relaxed), std::memory_order_relaxed);
         to.ready.store(from.ready.exchange(false, std::memory_order_relaxed), std::memory_order_relaxed);
         decoders_[c] = other.decoders_[c];
@@ -73,11 +62,11 @@ const PGroup::ChannelRecord* PGroup::Record(int channel) const noexcept {
 
 const char* PGroup::GetName() { return name.c_str(); }
 
-int PGroup::GetNumParticles() { return HasChannel(kPosition) ? particleCount : 0; }
+int PGroup::GetNumParticles() { return HasChannel(KOR_PARTICLE_POSITION) ? particleCount : 0; }
 
 int PGroup::HasChannel(int channel) {
-    if (channel == kVelocity && frame != nullptr && attributes == kVelocityFromGrid)
-        return frame->HasChannel(4) ? 1 : 0;  // grid velocity x
+    if (channel == KOR_PARTICLE_VELOCITY && frame != nullptr && attributes == kVelocityFromGrid)
+        return frame->HasChannel(KOR_GRID_VELOCITY_X) ? 1 : 0;
     const ChannelRecord* record = Record(channel);
     return record != nullptr && record->present.load(std::memory_order_acquire) ? 1 : 0;
 }
@@ -95,17 +84,18 @@ int PGroup::GetParticleChannel(int index, int channel, void* out) {
         if (bytes > 0) std::memcpy(out, record->decoded.Data() + static_cast<int64_t>(index) * bytes, bytes);
         return 1;
     }
-    if (channel == kVelocity && frame != nullptr && HasChannel(kVelocity) && out != nullptr)
+    if (channel == KOR_PARTICLE_VELOCITY && frame != nullptr && HasChannel(KOR_PARTICLE_VELOCITY) && out != nullptr)
         return SampleGridVelocity(index, static_cast<float*>(out));
     return 0;
 }
 
 int PGroup::SampleGridVelocity(int index, float* out) noexcept {
     float position[3];
-    if (GetParticleChannel(index, kPosition, position) == 0) return 0;
+    if (GetParticleChannel(index, KOR_PARTICLE_POSITION, position) == 0) return 0;
     int32_t dims[3];
     frame->GetGridDim(dims);
-    const float* const grid[3] = {frame->GetChannel(4), frame->GetChannel(5), frame->GetChannel(6)};
+    const float* const grid[3] = {frame->GetChannel(KOR_GRID_VELOCITY_X), frame->GetChannel(KOR_GRID_VELOCITY_Y),
+                                   frame->GetChannel(KOR_GRID_VELOCITY_Z)};
     if (grid[0] == nullptr || dims[0] < 1 || dims[1] < 1 || dims[2] < 1) {
         out[0] = out[1] = out[2] = 0.0f;
         return 0;
@@ -116,7 +106,7 @@ int PGroup::SampleGridVelocity(int index, float* out) noexcept {
 }
 
 int PGroup::FindParticleByID(long long id) {
-    if (!HasChannel(kParticleId)) return -1;
+    if (!HasChannel(KOR_PARTICLE_ID)) return -1;
     if (!EnsureIdOrder()) return -1;
     const int64_t* ids = DecodedIds();
     const int32_t n = particleCount;
@@ -184,7 +174,7 @@ const uint8_t* PGroup::ElementPointer(int channel, int index) noexcept {
 }
 
 const int64_t* PGroup::DecodedIds() noexcept {
-    return reinterpret_cast<const int64_t*>(ElementPointer(kParticleId, 0));
+    return reinterpret_cast<const int64_t*>(ElementPointer(KOR_PARTICLE_ID, 0));
 }
 
 // --- ID ordering
@@ -232,9 +222,9 @@ void PGroup::ResetIdOrder() noexcept {
 void PGroup::SetCompressedChannel(int channel, uint32_t method, Bytes&& bytes) noexcept {
     ChannelRecord* record = Record(channel);
     if (record == nullptr) return;
-    if (channel == kParticleId) ResetIdOrder();
+    if (channel == KOR_PARTICLE_ID) ResetIdOrder();
     record->method = method;
-    MoveBytes(record->compressed, bytes);
+    record->compressed = std::move(bytes);
     record->decoded.Free();
     record->ready.store(false, std::memory_order_relaxed);
     record->present.store(record->compressed.Count() > 0, std::memory_order_relaxed);
@@ -243,9 +233,9 @@ void PGroup::SetCompressedChannel(int channel, uint32_t method, Bytes&& bytes) n
 void PGroup::SetDecodedChannel(int channel, Bytes&& elements) noexcept {
     ChannelRecord* record = Record(channel);
     if (record == nullptr) return;
-    if (channel == kParticleId) ResetIdOrder();
+    if (channel == KOR_PARTICLE_ID) ResetIdOrder();
     record->compressed.Free();
-    MoveBytes(record->decoded, elements);
+    record->decoded = std::move(elements);
     if (record->decoded.Count() != static_cast<int64_t>(particleCount) * ElementBytesOf(channel))
         record->decoded.Free();  // never keep an array that does not match the count
     const bool present = record->decoded.Count() > 0;
@@ -257,7 +247,7 @@ void PGroup::SetParticleCount(int32_t count) noexcept {
     if (count == particleCount) return;
     particleCount = count;
     ResetIdOrder();
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
         ChannelRecord& record = channels_[c];
         if (!record.ready.load(std::memory_order_relaxed)) continue;
         record.decoded.Free();

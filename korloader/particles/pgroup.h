@@ -103,8 +103,8 @@ public:
     int64_t value64 = 0;  // stored with the group, carried through unchanged
 
 private:
-    ChannelRecord channels_[KorParticles::kChannelCount];
-    SGCompressor<1>* decoders_[KorParticles::kChannelCount] = {};
+    ChannelRecord channels_[KOR_PARTICLE_CHANNEL_COUNT];
+    SGCompressor<1>* decoders_[KOR_PARTICLE_CHANNEL_COUNT] = {};
 
 public:
     IKor* frame = nullptr;  // the owning frame; not owned

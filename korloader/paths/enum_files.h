@@ -10,8 +10,9 @@ namespace OstrelEnum {
 // system's directory search. Appends each entry's full path (the pattern's
 // directory part followed by the entry's name) in the system's order,
 // leaving out ".", ".." and every name starting with "..". Returns true when
-// at least one entry was appended.
-bool FindFiles(const char* pattern, iArray<ZUtils::String>& files) noexcept;
+// at least one entry was appended. An entry that cannot be appended for lack
+// of memory sets `*complete` (if given) to false.
+bool FindFiles(const char* pattern, iArray<ZUtils::String>& files, bool* complete = nullptr) noexcept;
 
 // Callback base: Enumerate hands every accepted file to OnFile.
 class EnumFiles {
@@ -32,9 +33,15 @@ public:
     // files without a number are passed over). Returns 1 when the listing
     // found anything (even if no file was accepted), else 0; 0 for null.
     int Enumerate(const char* path, int mode) noexcept;
+    // False when memory ran out during the last Enumerate: files it stands
+    // for may not have reached OnFile.
+    bool Complete() const noexcept { return complete_; }
 
     // Emptied before a template search; `path` itself after a plain path was found.
     ZUtils::String resultPath;
+
+private:
+    bool complete_ = true;
 };
 
 }  // namespace OstrelEnum

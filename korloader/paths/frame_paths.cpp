@@ -88,9 +88,9 @@ bool MatchPlaceholder(const char* s, size_t at, Placeholder& p, size_t& next) no
 }
 
 // Appends `frame` formatted into the placeholder's width. INT32_MIN gives
-// no text at all.
-void AppendNumber(ZUtils::String& out, int32_t frame, const Placeholder& p) noexcept {
-    if (frame == INT32_MIN) return;
+// no text at all. False when memory ran out.
+bool AppendNumber(ZUtils::String& out, int32_t frame, const Placeholder& p) noexcept {
+    if (frame == INT32_MIN) return true;
     char digits[16];
     int count = 0;
     bool negative = false;
@@ -118,7 +118,7 @@ void AppendNumber(ZUtils::String& out, int32_t frame, const Placeholder& p) noex
         if (negative) text[length++] = '-';
     }
     while (count > 0) text[length++] = digits[--count];
-    out.Append(text, static_cast<size_t>(length));
+    return out.Append(text, static_cast<size_t>(length));
 }
 
 }  // namespace
@@ -132,7 +132,7 @@ int HasFramePattern(const char* path) noexcept {
     return 0;
 }
 
-ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fallback) noexcept {
+ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fallback, bool* complete) noexcept {
     ZUtils::String out;
     if (path == nullptr) return out;
     size_t start = 0;  // scanning starts after the last separator
@@ -142,18 +142,20 @@ ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fall
     size_t fallbackLength = 0;
     while (fallback != nullptr && fallbackLength < static_cast<size_t>(kMaxFallback) && fallback[fallbackLength] != '\0') ++fallbackLength;
     size_t copied = 0;  // path[0..copied) is in `out`
+    bool whole = true;
     Placeholder p;
     size_t next = 0;
     for (size_t at = start; path[at] != '\0'; at = next) {
         if (!MatchPlaceholder(path, at, p, next)) continue;
-        out.Append(path + copied, at - copied);
+        whole = out.Append(path + copied, at - copied) && whole;
         if (frame == kNoFrame)
-            out.Append(fallback, fallbackLength);
+            whole = out.Append(fallback, fallbackLength) && whole;
         else
-            AppendNumber(out, frame, p);
+            whole = AppendNumber(out, frame, p) && whole;
         copied = next = p.end;
     }
-    out.Append(path + copied);
+    whole = out.Append(path + copied) && whole;
+    if (!whole && complete != nullptr) *complete = false;
     return out;
 }
 
@@ -184,7 +186,7 @@ int ParseFrameNumber(const char* name) noexcept {
     return static_cast<int>(value);
 }
 
-bool IsSequenceFrame(const char* path, const char* file, int* frame) noexcept {
+bool IsSequenceFrame(const char* path, const char* file, int* frame, bool* complete) noexcept {
     if (path == nullptr || file == nullptr) return false;
     const int number = ParseFrameNumber(file);
     if (frame != nullptr) *frame = number;
@@ -194,8 +196,22 @@ bool IsSequenceFrame(const char* path, const char* file, int* frame) noexcept {
     for (size_t i = 0; path[i] != '\0'; ++i)
         if (IsSeparator(path[i])) nameStart = i + 1;
     if (number == kNoFrame && HasFramePattern(path + nameStart)) return false;
-    const ZUtils::String expected = ReplaceFramePattern(path, number, "");
+    const ZUtils::String expected = ReplaceFramePattern(path, number, "", complete);
     return std::strcmp(expected.c_str(), file) == 0;
+}
+
+namespace {
+char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+bool HasExtension(const char* path, const char* lowerCase) noexcept {
+    if (lowerCase == nullptr) return false;
+    const char* dot = path != nullptr ? std::strrchr(path, '.') : nullptr;
+    if (dot == nullptr) return lowerCase[0] == '\0';
+    const char* c = dot + 1;
+    for (; *c != '\0' && *lowerCase != '\0'; ++c, ++lowerCase)
+        if (LowerAscii(*c) != *lowerCase) return false;
+    return *c == '\0' && *lowerCase == '\0';
 }
 
 ZUtils::String GetExtension(const char* path) noexcept {
@@ -204,6 +220,6 @@ ZUtils::String GetExtension(const char* path) noexcept {
     const char* dot = std::strrchr(path, '.');
     if (dot == nullptr) return extension;
     for (const char* c = dot + 1; *c != '\0'; ++c)
-        extension.Append(*c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c);
+        extension.Append(LowerAscii(*c));
     return extension;
 }

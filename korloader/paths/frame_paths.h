@@ -28,8 +28,10 @@ int HasFramePattern(const char* path) noexcept;
 // `path` with every placeholder of its file-name part replaced by `frame`
 // formatted to the placeholder's width, or by `fallback` (cut to 15
 // characters; null means "") when `frame` is kNoFrame. The directory part is
-// kept as it is. A null path gives "".
-ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fallback) noexcept;
+// kept as it is. A null path gives "". When memory runs out the text is cut
+// short and `*complete` (if given) is set to false.
+ZUtils::String ReplaceFramePattern(const char* path, int frame, const char* fallback,
+                                   bool* complete = nullptr) noexcept;
 
 // The last run of digits before the extension (with a '-' just before it),
 // or kNoFrame when the name has none or it does not fit in 32 bits.
@@ -40,8 +42,11 @@ int ParseFrameNumber(const char* fileName) noexcept;
 // (ParseFrameNumber) reproduces the file's path exactly, so badly padded
 // names are passed over, and a file without a number is never a frame of a
 // sequence whose file names carry one. `*frame` (when not null) receives the
-// number.
-bool IsSequenceFrame(const char* path, const char* file, int* frame) noexcept;
+// number. When memory runs out the answer is false and `*complete` (if given)
+// is set to false.
+bool IsSequenceFrame(const char* path, const char* file, int* frame, bool* complete = nullptr) noexcept;
 
 // The text after the last '.', ASCII letters lower-cased; "" without a '.'.
 ZUtils::String GetExtension(const char* path) noexcept;
+// Whether GetExtension(path) equals `lowerCase`, without allocating.
+bool HasExtension(const char* path, const char* lowerCase) noexcept;

@@ -24,10 +24,11 @@
 //   int  ImportFrameF3D(path, frame, flag, mappings, count)               f3dplug
 //        Fill `frame` from the file at `path` (UTF-8). `flag` is always 0.
 //        `mappings[0..count-1]` say which grid of the file goes to which
-//        grid channel, and with which scale; count >= 1. The channel number
-//        is whatever the host wrote into its mapping string: ignore numbers
-//        outside 0..30 (SetChannel does). Return 0 on success; any other
-//        value is handed to the host's load unchanged and the frame is
+//        grid channel (KorGridChannel of korloader/korloader.h), and with
+//        which scale; count >= 1. The channel number is whatever the host
+//        wrote into its mapping string: ignore numbers outside
+//        0..KOR_GRID_LAST_CHANNEL (SetChannel does). Return 0 on success; any
+//        other value is handed to the host's load unchanged and the frame is
 //        destroyed, so use codes other than 2, 3, 4 and 9 (the library's own).
 //        vdbplug also writes *axisResult: 0 lets the library turn the axes
 //        for axis mode 1, anything else keeps the transform as written.
@@ -61,6 +62,7 @@
 #include <cstdint>
 #include <new>
 
+#include "korloader/korloader.h"
 #include "util/iarray.h"
 #include "util/kor_string.h"
 
@@ -94,9 +96,6 @@ static_assert(sizeof(AvailableChannels) == 16, "AvailableChannels is a 16-byte r
 
 namespace KorPlugin {
 
-constexpr int kChannelCount = 32;
-constexpr int kLastGridChannel = 30;  // bit 31 of the mask is not a channel
-
 // The leading members of the library's frame, in its memory order. The
 // library checks at compile time that its frame has exactly this layout.
 struct FrameLayout {
@@ -117,7 +116,7 @@ struct FrameLayout {
     float transform[12];  // axis vectors a, b, c, then the offset
     float timeStep;
     float auxTransforms[3][12];
-    float* channels[kChannelCount];
+    float* channels[KOR_GRID_CHANNEL_COUNT];  // by KorGridChannel id
 };
 
 inline FrameLayout* Frame(OstrelFrameData* frame) noexcept { return reinterpret_cast<FrameLayout*>(frame); }
@@ -142,10 +141,10 @@ inline void SetGrid(OstrelFrameData* frame, int32_t nx, int32_t ny, int32_t nz, 
 }
 
 // Gives `array` to the frame as grid channel `channel` and marks it present.
-// An array already there is released. A channel outside 0..30 is refused:
-// the array is released and false returned.
+// An array already there is released. A channel outside
+// 0..KOR_GRID_LAST_CHANNEL is refused: the array is released and false returned.
 inline bool SetChannel(OstrelFrameData* frame, int channel, float* array) noexcept {
-    if (channel < 0 || channel > kLastGridChannel) {
+    if (channel < 0 || channel > KOR_GRID_LAST_CHANNEL) {
         DeleteChannelArray(array);
         return false;
     }

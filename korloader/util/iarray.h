@@ -25,6 +25,19 @@ public:
         other.data_ = nullptr;
         other.count_ = other.capacity_ = 0;
     }
+    // Releases what this array held and takes over other's block.
+    iArray& operator=(iArray&& other) noexcept {
+        if (this != &other) {
+            Free();
+            data_ = other.data_;
+            count_ = other.count_;
+            capacity_ = other.capacity_;
+            growthDivisor_ = other.growthDivisor_;
+            other.data_ = nullptr;
+            other.count_ = other.capacity_ = 0;
+        }
+        return *this;
+    }
     virtual ~iArray() { Free(); }
 
     T* Data() noexcept { return data_; }

@@ -78,16 +78,18 @@ Code ImportFile(const char* path, const ChannelMapping* mappings, int count, Fra
 
     // Choose the layers, in mapping order.
     std::vector<Selected> selected;
-    bool taken[kChannelCount] = {};
+    bool taken[KOR_GRID_CHANNEL_COUNT] = {};
     for (int i = 0; i < count; ++i) {
         const int channel = mappings[i].channel;
-        if (!mappings[i].layer || channel < 0 || channel >= kChannelCount - 1 || channel == kPackedColour) continue;
+        // Packed colour holds bytes in a frame, never floats.
+        if (!mappings[i].layer || channel < 0 || channel > KOR_GRID_LAST_CHANNEL || channel == KOR_GRID_PACKED_COLOUR)
+            continue;
         const auto it = listing.byName.find(mappings[i].layer);
         if (it == listing.byName.end()) continue;
         const Layer& layer = listing.layers[it->second];
         if (listing.status[it->second] != kOk) return listing.status[it->second];
         int width = 1;
-        if (layer.Vector()) width = (channel == kVelocityX || channel == kColourRed) ? 3 : 0;
+        if (layer.Vector()) width = (channel == KOR_GRID_VELOCITY_X || channel == KOR_GRID_COLOUR_R) ? 3 : 0;
         const int span = width == 3 ? 3 : 1;
         bool free = true;
         for (int c = channel; c < channel + span; ++c) free = free && !taken[c];

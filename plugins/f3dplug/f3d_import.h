@@ -10,12 +10,9 @@
 
 #include "f3d_file.h"
 #include "f3d_types.h"
+#include "korloader/korloader.h"
 
 namespace F3d {
-
-constexpr int kChannelCount = 32;
-constexpr int kPackedColour = 18;  // holds packed bytes in a frame, never floats
-constexpr int kVelocityX = 4, kColourRed = 7;
 
 struct ChannelMapping {
     const char* layer = nullptr;

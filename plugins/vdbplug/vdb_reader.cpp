@@ -224,20 +224,21 @@ void DensifySource(const Source& s, const Transform& ref, const Target& t, size_
 // Releases the arrays of a failed import.
 struct ArrayGuard {
     const ChannelAllocator& allocator;
-    float* arrays[kChannels] = {};
+    float* arrays[KOR_GRID_CHANNEL_COUNT] = {};
     ~ArrayGuard() {
         for (float*& a : arrays)
             if (a) allocator.release(a);
     }
 };
 
-// True when the request may fill its channels (in range, not packed colour,
-// not taken by an earlier request).
+// True when the request may fill its channels (in range, not taken by an
+// earlier request, and not packed colour: that channel holds packed bytes in
+// a frame, never floats).
 bool ChannelsFree(int channel, int components, uint32_t taken) {
-    if (channel < 0 || channel + components - 1 > kLastFillableChannel) return false;
-    if (components == 3 && channel != 4 && channel != 7) return false;
+    if (channel < 0 || channel + components - 1 > KOR_GRID_LAST_CHANNEL) return false;
+    if (components == 3 && channel != KOR_GRID_VELOCITY_X && channel != KOR_GRID_COLOUR_R) return false;
     for (int k = 0; k < components; ++k) {
-        if (channel + k == kPackedColourChannel) return false;
+        if (channel + k == KOR_GRID_PACKED_COLOUR) return false;
         if (taken & (1u << (channel + k))) return false;
     }
     return true;
@@ -303,7 +304,7 @@ int ImportGridsUnsafe(const char* path, const Request* requests, int count, cons
     const size_t cells = static_cast<size_t>(nx * ny * nz);
 
     ArrayGuard guard{allocator};
-    for (int c = 0; c < kChannels; ++c)
+    for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c)
         if (taken & (1u << c)) {
             guard.arrays[c] = allocator.allocate(cells);
             if (guard.arrays[c] == nullptr) return kTooLarge;
@@ -332,7 +333,7 @@ int ImportGridsUnsafe(const char* path, const Request* requests, int count, cons
     out.ny = static_cast<int32_t>(ny);
     out.nz = static_cast<int32_t>(nz);
     out.channelMask |= taken;
-    for (int c = 0; c < kChannels; ++c)
+    for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c)
         if (guard.arrays[c]) {
             out.channels[c] = guard.arrays[c];
             guard.arrays[c] = nullptr;

@@ -10,15 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "korloader/korloader.h"
 #include "vdb_codes.h"
 
 namespace VdbPlug {
 
-constexpr int kChannels = 32;
-// Channel 18 holds packed colour bytes in a frame, never floats, and bit 31
-// of the channel mask is not a channel: neither can be filled from a grid.
-constexpr int kPackedColourChannel = 18;
-constexpr int kLastFillableChannel = 30;
 // Largest dense box, in cells. Hosts address cells with 32-bit integers.
 constexpr int64_t kMaxCells = INT32_MAX;
 
@@ -57,7 +53,7 @@ struct DenseFrame {
     // Cell (i, j, k) maps to offset + i*a + j*b + k*c in world space.
     float transform[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
     uint32_t channelMask = 0;
-    float* channels[kChannels] = {};
+    float* channels[KOR_GRID_CHANNEL_COUNT] = {};
 };
 
 // Reads the grids named by the requests (and no other grid) and densifies
@@ -65,9 +61,10 @@ struct DenseFrame {
 // covers the union of the imported grids' active voxels; cells outside
 // active voxels hold the grid's background. Grids whose transform differs
 // from the first one's are resampled trilinearly onto it. A vector grid
-// mapped to channel 4 or 7 fills that channel and the next two. When two
-// requests target one channel the first wins. A file whose mapped grids have
-// no active voxel gives a single cell at index (0, 0, 0).
+// mapped to KOR_GRID_VELOCITY_X or KOR_GRID_COLOUR_R fills that channel and
+// the next two. When two requests target one channel the first wins. A file
+// whose mapped grids have no active voxel gives a single cell at index
+// (0, 0, 0).
 //
 // On success `out` holds the arrays (made by `allocator`); on failure every
 // array made here has been released and `out` is left as it came.

@@ -37,7 +37,7 @@ KOR_PLUGIN_EXPORT int ImportFrameVDB(const char* path, OstrelFrameData* frame, i
         const int rc = VdbPlug::ImportGrids(path, requests.data(), count, allocator, dense);
         if (rc != VdbPlug::kOk) return rc;
         KorPlugin::SetGrid(frame, dense.nx, dense.ny, dense.nz, dense.transform);
-        for (int c = 0; c < VdbPlug::kChannels; ++c)
+        for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c)
             if (dense.channels[c] != nullptr) KorPlugin::SetChannel(frame, c, dense.channels[c]);
         return VdbPlug::kOk;
     } catch (...) {

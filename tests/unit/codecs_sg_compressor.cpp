@@ -572,6 +572,20 @@ TEST(SGCompressorHostile, ZoneTables) {
     std::vector<uint8_t> broken = KorTest::SGConstantStream(2, 1);
     broken[2] = 9;
     EXPECT_FALSE(Decode<3>(KorTest::SGZonedStream({SGZone{0, zone}, SGZone{4, broken}}), out, 6));
+
+    // The value count reads the same table: it refuses every table above
+    // that is wrong whatever the destination, and counts to the furthest zone.
+    size_t count = 0;
+    auto counted = [&](const std::vector<uint8_t>& s) { return SGStreamValueCount<3>(s.data(), s.size(), count); };
+    ASSERT_TRUE(counted(zoned(3, 0, zone)));
+    EXPECT_EQ(count, 7u);
+    ASSERT_TRUE(counted(KorTest::SGZonedStream({SGZone{4, zone}, SGZone{0, KorTest::SGConstantStream(2, 1)}})));
+    EXPECT_EQ(count, 8u);
+    for (const std::vector<uint8_t>& bad :
+         {zoned(-1, 0, zone), zoned(0, -4, zone), zoned(0, 1, zone), zoned(0, 100, zone),
+          Bytes({{0x02, 0xfc, 0x02, 0x00}, Le<int32_t>(0)}), zoned(0, 0, KorTest::SGZonedStream({SGZone{0, zone}})),
+          KorTest::SGZonedStream({SGZone{0, zone}, SGZone{4, broken}})})
+        EXPECT_FALSE(counted(bad));
 }
 
 double ThreadSeconds() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "api/load_frame.h"
 #include "frame/byte_source.h"
 #include "frame/import_kor.h"
 #include "frame/ostrel_frame_data.h"
@@ -312,16 +313,16 @@ TEST(Container, FilesAreOpenedByNameAndMissingOnesAreStatus3) {
     ASSERT_TRUE(KorWriter().Grid(4, 5, 6).FrameNumber(9).WriteFile(path));
     OstrelFrameData frame;
     EXPECT_EQ(frame.frameNumber, INT32_MIN);  // never loaded
-    EXPECT_EQ(frame.LoadCacheFile(path.c_str(), ""), 0);
+    EXPECT_EQ(LoadCacheFile(frame, path.c_str(), ""), 0);
     EXPECT_EQ(frame.frameNumber, 9);
     EXPECT_STREQ(frame.path.c_str(), path.c_str());
 
     LogCapture log;
     OstrelFrameData missing;
-    EXPECT_EQ(missing.LoadCacheFile(dir.File("missing.kor").c_str(), ""), 3);
-    EXPECT_EQ(missing.LoadCacheFile(nullptr, ""), 3);
-    EXPECT_EQ(missing.LoadCacheFile("", ""), 3);
-    EXPECT_EQ(missing.LoadCacheFile(dir.File("frame.txt").c_str(), ""), 3);
+    EXPECT_EQ(LoadCacheFile(missing, dir.File("missing.kor").c_str(), ""), 3);
+    EXPECT_EQ(LoadCacheFile(missing, nullptr, ""), 3);
+    EXPECT_EQ(LoadCacheFile(missing, "", ""), 3);
+    EXPECT_EQ(LoadCacheFile(missing, dir.File("frame.txt").c_str(), ""), 3);
     EXPECT_TRUE(missing.path.Empty());
     EXPECT_TRUE(log.Log().empty());
 }

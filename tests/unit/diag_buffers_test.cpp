@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "codecs/buffers.h"
 #include "codecs/zip_block.h"
 #include "log_capture.h"
 #include "support/byte_writer.h"
 #include "util/alloc.h"
+#include "util/nothrow_new.h"
 
 TEST(LogRules, HashMessagesAlsoReachTheDebuggerWithTheirHash) {
     LogCapture log;

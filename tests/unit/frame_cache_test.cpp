@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/frame_cache.h"
+#include "api/load_frame.h"
 #include "frame/ostrel_frame_data.h"
 #include "log_capture.h"
 #include "support/kor_writer.h"
@@ -110,11 +111,13 @@ TEST(FrameCache, AKeyThatCannotBeStoredFailsTheOpen) {
     ASSERT_NE(counted, nullptr);
     OstrelFrame::ReleaseFrame(counted);
     // Whichever allocation fails, a frame is either handed out under its
-    // whole key or not at all.
+    // whole key or not at all, and the status says which.
     for (int64_t k = 1; k <= allocations; ++k) {
         ZUtils::FailAllocationAt(k);
-        IKor* frame = OstrelFrame::OpenFrame(path.c_str(), mapping.c_str());
+        int status = -1;
+        IKor* frame = OstrelFrame::OpenFrame(path.c_str(), mapping.c_str(), &status);
         ZUtils::FailAllocationAt(0);
+        EXPECT_EQ(status, frame == nullptr ? 4 : 0) << k;
         if (frame == nullptr) continue;
         const OstrelFrameData* data = static_cast<OstrelFrameData*>(frame);
         EXPECT_TRUE(data->path.Equals(path.c_str())) << k;
@@ -129,16 +132,16 @@ TEST(ColourChannel, AFailedExpansionIsRetriedByTheNextRequest) {
     const std::string path = dir.File("c.kor");
     ASSERT_TRUE(KorTest::KorWriter().Grid(2, 2, 1).PackedColour(KorTest::Bytes(16, 0x80)).WriteFile(path));
     OstrelFrameData frame;
-    ASSERT_EQ(frame.LoadCacheFile(path.c_str(), ""), 0);
+    ASSERT_EQ(LoadCacheFile(frame, path.c_str(), ""), 0);
     // Allocation 1 is the packed bytes; 2 to 4 the colour arrays.
     ZUtils::FailAllocationAt(3);
     EXPECT_EQ(frame.GetChannel(7), nullptr);
     ZUtils::FailAllocationAt(0);
-    EXPECT_EQ(frame.channels[KorFrame::kRed], nullptr);
+    EXPECT_EQ(frame.channels[KOR_GRID_COLOUR_R], nullptr);
     const float* red = frame.GetChannel(7);
     ASSERT_NE(red, nullptr);
     EXPECT_EQ(red[0], 128.0f / 255.0f);
-    EXPECT_EQ(frame.channels[KorFrame::kPackedColour], nullptr);  // packed bytes released
+    EXPECT_EQ(frame.channels[KOR_GRID_PACKED_COLOUR], nullptr);  // packed bytes released
 }
 
 TEST(ColourChannel, ACutOffRecordIsInvalid) {
@@ -147,7 +150,7 @@ TEST(ColourChannel, ACutOffRecordIsInvalid) {
     // Channel 18 claims 50 words where 3 are stored.
     ASSERT_TRUE(KorTest::KorWriter().Grid(2, 2, 1).RawChannelBlock({18, 50, 1, 2, 3}).WriteFile(path));
     OstrelFrameData frame;
-    ASSERT_EQ(frame.LoadCacheFile(path.c_str(), ""), 0);
+    ASSERT_EQ(LoadCacheFile(frame, path.c_str(), ""), 0);
     LogCapture log;
     EXPECT_EQ(frame.GetChannel(8), nullptr);
     EXPECT_EQ(frame.GetChannel(8), nullptr);

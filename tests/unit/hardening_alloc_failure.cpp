@@ -16,12 +16,17 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "api/frame_cache.h"
+#include "api/load_frame.h"
 #include "frame/ostrel_frame_data.h"
+#include "korloader/korloader.h"
+#include "support/fresh_process.h"
 #include "support/frame_walker.h"
 #include "support/sample_frames.h"
 #include "support/temp_dir.h"
+#include "support/test_grid_file.h"
 #include "util/alloc.h"
 
 #if defined(_WIN32)
@@ -60,7 +65,7 @@ struct Loaded {
 
 Loaded LoadAndWalk(const std::string& path) {
     Loaded l;
-    l.status = l.frame->LoadCacheFile(path.c_str(), "");
+    l.status = LoadCacheFile(*l.frame, path.c_str(), "");
     if (l.status == 0) KorTest::WalkFrame(l.frame.get(), {}, nullptr, &l.items);
     return l;
 }
@@ -183,4 +188,113 @@ TEST_F(AllocationFailure, EveryAllocationOfAnOpenThroughTheFrameCacheFailsCleanl
         EXPECT_EQ(full, reference) << "allocation " << k;
         OstrelFrame::ReleaseFrame(again);
     }
+}
+
+// The mapping exports over a two-file OpenVDB sequence (through the test
+// modules), with each allocation of the answer failing in turn: an answer is
+// whole, or it reports the failure as "cut" (0) with "" written. It never
+// drops grids or passes a short text off as complete.
+namespace {
+
+const std::string kGoodModules = std::string(KOR_TEST_MODULES_DIR) + "/good";
+
+struct Answer {
+    int result = -2;
+    std::string text;
+    bool operator==(const Answer&) const = default;
+};
+void PrintTo(const Answer& a, std::ostream* os) { *os << a.result << " \"" << a.text << "\""; }
+
+// Writes the sequence and loads the modules; returns its template.
+std::string MakeSequence(const KorTest::TempDir& dir) {
+    // Names longer than a string's small buffer, so that copying one allocates.
+    EXPECT_TRUE(KorTest::WriteTestGridFile(dir.File("seq_0001.vdb"),
+                                           KorTest::GridsNamed({"density", "particle_count_per_cell"})));
+    // Listed in the directory's order: both orders give the same union.
+    EXPECT_TRUE(KorTest::WriteTestGridFile(
+        dir.File("seq_0002.vdb"), KorTest::GridsNamed({"density", "particle_count_per_cell", "grid_with_a_long_name"})));
+    EXPECT_EQ(initalizeKoraLoader(kGoodModules.c_str(), "test", 0), 3);
+    return dir.File("seq_####.vdb");
+}
+
+template <class Ask>
+void ExpectWholeOrReported(Ask ask, const Answer& reference) {
+    ZUtils::FailAllocationAt(INT64_MAX);
+    ASSERT_EQ(ask(), reference);
+    const int64_t allocations = ZUtils::AllocationsCounted();
+    ZUtils::FailAllocationAt(0);
+    ASSERT_GT(allocations, 0);
+    for (int64_t k = 1; k <= allocations; ++k) {
+        ZUtils::FailAllocationAt(k);
+        const Answer got = ask();
+        ZUtils::FailAllocationAt(0);
+        EXPECT_TRUE(got == reference || (got == Answer{0, ""})) << "allocation " << k << ": " << ::testing::PrintToString(got);
+    }
+}
+
+}  // namespace
+
+TEST_F(AllocationFailure, ADefaultMappingIsWholeOrReportedAsCut) {
+    KorTest::InFreshProcess([] {
+        KorTest::TempDir dir;
+        const std::string sequence = MakeSequence(dir);
+        const auto ask = [&] {
+            char out[256];
+            Answer a;
+            a.result = korGenerateDefaultChannelMappings(out, sizeof out, sequence.c_str());
+            a.text = out;
+            return a;
+        };
+        ExpectWholeOrReported(ask, {1, "2,density;1,particle_count_per_cell;"});
+    });
+}
+
+TEST_F(AllocationFailure, TheGridListingIsWholeOrReportedAsCut) {
+    KorTest::InFreshProcess([] {
+        KorTest::TempDir dir;
+        const std::string sequence = MakeSequence(dir);
+        const std::vector<std::string> grids = {"density", "particle_count_per_cell", "grid_with_a_long_name"};
+        for (int index = 0; index <= 3; ++index) {
+            const auto ask = [&] {
+                char out[256] = "x";
+                int flag = -1;
+                Answer a;
+                a.result = korGet3rdPartyChannelName(out, sizeof out, &flag, sequence.c_str(), index);
+                a.text = a.result >= 0 ? out : "-";
+                return a;
+            };
+            ExpectWholeOrReported(ask, index < 3 ? Answer{1, grids[index]} : Answer{-1, "-"});
+        }
+    });
+}
+
+// A mapping string's entries are read in place: no allocation can fail them.
+TEST_F(AllocationFailure, DecomposingAMappingNeedsNoMemory) {
+    ZUtils::FailAllocationAt(1, true);
+    int id = -1;
+    char name[16];
+    const int result = korDecomposeChannelMappingsString(&id, name, sizeof name, "2,density;10,fuel;", 1);
+    const int beyond = korDecomposeChannelMappingsString(&id, name, sizeof name, "2,density;10,fuel;", 2);
+    ZUtils::FailAllocationAt(0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(id, 10);
+    EXPECT_STREQ(name, "fuel");
+    EXPECT_EQ(beyond, -1);
+}
+
+// A second open of a shared frame only counts a reference up.
+TEST_F(AllocationFailure, ACacheHitNeedsNoMemory) {
+    KorTest::TempDir dir;
+    const std::string path = dir.File("rich.kor");
+    ASSERT_TRUE(KorTest::WriteFileBytes(path, KorTest::RichFrame()));
+    const char* mapping = "2,a_mapping_longer_than_a_small_string;";
+    IKor* frame = newIKorWithChannelsMapping(path.c_str(), mapping);
+    ASSERT_NE(frame, nullptr);
+    ZUtils::FailAllocationAt(1, true);
+    IKor* again = newIKorWithChannelsMapping(path.c_str(), mapping);
+    ZUtils::FailAllocationAt(0);
+    EXPECT_EQ(again, frame);
+    deleteIKor(again);
+    deleteIKor(frame);
+    EXPECT_EQ(OstrelFrame::Frames().Count(), 0);
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "frame/ostrel_frame_data.h"
-#include "import/channel_mappings.h"
+#include "import/default_mappings.h"
 #include "import/importers.h"
 #include "log_capture.h"
 #include "support/fresh_process.h"
@@ -62,7 +62,9 @@ TEST(Importers, WithoutModulesNothingIsReadyAndTheFrameIsStillReset) {
     EXPECT_EQ(frame.frameNumber, 0);
     EXPECT_EQ(ImportF3D("x.f3d", &frame, "2,density;", 0), 2);
     EXPECT_EQ(ImportVDB("x.vdb", nullptr, "2,density;", 0), 3);
-    EXPECT_STREQ(GenerateDefaultMappings("a.kor").c_str(), "");
+    ZUtils::String mapping("stale");
+    EXPECT_TRUE(GenerateDefaultMappings("a.kor", mapping));
+    EXPECT_STREQ(mapping.c_str(), "");
     iArray<CacheIO::AvailableChannels> list;
     GetVdbAvailableChannels("x.vdb", list);
     EXPECT_EQ(list.Count(), 0);

@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "codecs/buffers.h"
 #include "frame/ostrel_frame_data.h"
 #include "log_capture.h"
 #include "particles/grid_velocity.h"
 #include "particles/pgroup.h"
 #include "particles_test_util.h"
 #include "util/alloc.h"
+#include "util/nothrow_new.h"
 
 using namespace KorParticles;
 using KorTest::Words;
@@ -28,7 +28,7 @@ using ParticleTest::ToBytes;
 namespace {
 
 void StoreIds(PGroup& group, const std::vector<int64_t>& ids, uint32_t method = 0) {
-    Store(group, kParticleId, method, KorTest::Int64Words(ids));
+    Store(group, KOR_PARTICLE_ID, method, KorTest::Int64Words(ids));
 }
 
 }  // namespace
@@ -56,10 +56,10 @@ TEST(ParticleGroup, ChannelTable) {
 TEST(ParticleGroup, WithoutPositionsItReportsNoParticles) {
     PGroup g;
     g.SetParticleCount(4);
-    Store(g, kSize, 0, Pattern(4, 1));
+    Store(g, KOR_PARTICLE_SIZE, 0, Pattern(4, 1));
     EXPECT_EQ(g.GetNumParticles(), 0);
-    EXPECT_EQ(g.HasChannel(kSize), 1);
-    Store(g, kPosition, 1, Pattern(12, 2));
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_SIZE), 1);
+    Store(g, KOR_PARTICLE_POSITION, 1, Pattern(12, 2));
     EXPECT_EQ(g.GetNumParticles(), 4);
 }
 
@@ -67,14 +67,14 @@ TEST(ParticleGroup, DecodesOnFirstUseAndReleasesTheCompressedBytes) {
     PGroup g;
     g.SetParticleCount(50);
     const Words positions = Pattern(150, 3);
-    Store(g, kPosition, 4, positions);
-    EXPECT_GT(g.CompressedSize(kPosition), 0);
-    EXPECT_EQ(g.DecodedSize(kPosition), 0);
-    EXPECT_EQ(ReadAll(g, kPosition), positions);
-    EXPECT_EQ(g.CompressedSize(kPosition), 0);
-    EXPECT_EQ(g.DecodedSize(kPosition), 600);
-    EXPECT_EQ(g.HasChannel(kPosition), 1);
-    EXPECT_EQ(ReadAll(g, kPosition), positions);  // no second decode: the bytes are gone
+    Store(g, KOR_PARTICLE_POSITION, 4, positions);
+    EXPECT_GT(g.CompressedSize(KOR_PARTICLE_POSITION), 0);
+    EXPECT_EQ(g.DecodedSize(KOR_PARTICLE_POSITION), 0);
+    EXPECT_EQ(ReadAll(g, KOR_PARTICLE_POSITION), positions);
+    EXPECT_EQ(g.CompressedSize(KOR_PARTICLE_POSITION), 0);
+    EXPECT_EQ(g.DecodedSize(KOR_PARTICLE_POSITION), 600);
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_POSITION), 1);
+    EXPECT_EQ(ReadAll(g, KOR_PARTICLE_POSITION), positions);  // no second decode: the bytes are gone
 }
 
 TEST(ParticleGroup, EveryMethodServesEveryElement) {
@@ -83,10 +83,10 @@ TEST(ParticleGroup, EveryMethodServesEveryElement) {
         g.SetParticleCount(70);
         const Words velocity = Pattern(210, method + 10);
         const Words age = Pattern(70, method + 20);
-        Store(g, kVelocity, method, velocity);
-        Store(g, kAge, method, age);
-        EXPECT_EQ(ReadAll(g, kVelocity), velocity) << method;
-        EXPECT_EQ(ReadAll(g, kAge), age) << method;
+        Store(g, KOR_PARTICLE_VELOCITY, method, velocity);
+        Store(g, KOR_PARTICLE_AGE, method, age);
+        EXPECT_EQ(ReadAll(g, KOR_PARTICLE_VELOCITY), velocity) << method;
+        EXPECT_EQ(ReadAll(g, KOR_PARTICLE_AGE), age) << method;
     }
 }
 
@@ -96,14 +96,14 @@ TEST(ParticleGroup, ADamagedChannelIsEmptiedAndEveryLaterReadFails) {
     g.SetParticleCount(3);
     KorTest::Bytes damaged = KorTest::EncodeZip(Pattern(9, 1));
     damaged.resize(damaged.size() - 3);
-    g.SetCompressedChannel(kColour, 1, ToBytes(damaged));
+    g.SetCompressedChannel(KOR_PARTICLE_COLOUR, 1, ToBytes(damaged));
     float out[3] = {};
-    EXPECT_EQ(g.GetParticleChannel(0, kColour, out), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_COLOUR, out), 0);
     EXPECT_TRUE(log.Logged("Error decompressing particle channel 4 with method 1\n"));
-    EXPECT_EQ(g.HasChannel(kColour), 0);
-    EXPECT_EQ(g.CompressedSize(kColour), 0);
-    EXPECT_EQ(g.GetParticleChannel(0, kColour, out), 0);
-    EXPECT_FALSE(g.decompressChannel(kColour, true));
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_COLOUR), 0);
+    EXPECT_EQ(g.CompressedSize(KOR_PARTICLE_COLOUR), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_COLOUR, out), 0);
+    EXPECT_FALSE(g.decompressChannel(KOR_PARTICLE_COLOUR, true));
     EXPECT_TRUE(log.Logged("PGroup::decompressChannel failed: no compression data!"));
 }
 
@@ -111,12 +111,12 @@ TEST(ParticleGroup, AnUnknownMethodFailsQuietlyAndNeverPassesForDecoded) {
     LogCapture log;
     PGroup g;
     g.SetParticleCount(2);
-    g.SetCompressedChannel(kSize, 9, ToBytes(KorTest::EncodePlain(Pattern(2, 1))));
+    g.SetCompressedChannel(KOR_PARTICLE_SIZE, 9, ToBytes(KorTest::EncodePlain(Pattern(2, 1))));
     float out = 0;
-    EXPECT_EQ(g.GetParticleChannel(0, kSize, &out), 0);
-    EXPECT_EQ(g.GetParticleChannel(0, kSize, &out), 0);  // still failing, not "already decoded"
-    EXPECT_EQ(g.HasChannel(kSize), 1);
-    EXPECT_GT(g.CompressedSize(kSize), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_SIZE, &out), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_SIZE, &out), 0);  // still failing, not "already decoded"
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_SIZE), 1);
+    EXPECT_GT(g.CompressedSize(KOR_PARTICLE_SIZE), 0);
     EXPECT_TRUE(log.Log().empty());
 }
 
@@ -134,24 +134,24 @@ TEST(ParticleGroup, ChannelsWithoutElementBytesStayPresentOnceDecoded) {
 TEST(ParticleGroup, IndicesOutsideTheGroupAreRefused) {
     PGroup g;
     g.SetParticleCount(2);
-    Store(g, kAge, 0, Pattern(2, 1));
+    Store(g, KOR_PARTICLE_AGE, 0, Pattern(2, 1));
     float out = 0;
-    EXPECT_EQ(g.GetParticleChannel(2, kAge, &out), 0);
-    EXPECT_EQ(g.GetParticleChannel(-1, kAge, &out), 0);
-    EXPECT_EQ(g.GetParticleChannel(1, kAge, nullptr), 0);
-    EXPECT_EQ(g.ElementPointer(kAge, 2), nullptr);
+    EXPECT_EQ(g.GetParticleChannel(2, KOR_PARTICLE_AGE, &out), 0);
+    EXPECT_EQ(g.GetParticleChannel(-1, KOR_PARTICLE_AGE, &out), 0);
+    EXPECT_EQ(g.GetParticleChannel(1, KOR_PARTICLE_AGE, nullptr), 0);
+    EXPECT_EQ(g.ElementPointer(KOR_PARTICLE_AGE, 2), nullptr);
 }
 
 TEST(ParticleGroup, AllocationFailureOfTheElementsKeepsTheChannelForLater) {
     PGroup g;
     g.SetParticleCount(4);
     const Words sizes = Pattern(4, 9);
-    Store(g, kSize, 1, sizes);
+    Store(g, KOR_PARTICLE_SIZE, 1, sizes);
     ZUtils::FailAllocationAt(1);
     float out = 0;
-    EXPECT_EQ(g.GetParticleChannel(0, kSize, &out), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_SIZE, &out), 0);
     ZUtils::FailAllocationAt(0);
-    EXPECT_EQ(ReadAll(g, kSize), sizes);
+    EXPECT_EQ(ReadAll(g, KOR_PARTICLE_SIZE), sizes);
 }
 
 TEST(ParticleGroup, MovedGroupsKeepTheirDataAndDecodeWithFreshLocks) {
@@ -159,12 +159,12 @@ TEST(ParticleGroup, MovedGroupsKeepTheirDataAndDecodeWithFreshLocks) {
     ASSERT_TRUE(groups.SetSize(1));
     groups[0].name.Assign("first");
     groups[0].SetParticleCount(3);
-    Store(groups[0], kPosition, 3, Pattern(9, 4));
+    Store(groups[0], KOR_PARTICLE_POSITION, 3, Pattern(9, 4));
     StoreIds(groups[0], {9, 3, 5});
     ASSERT_EQ(groups[0].FindParticleByID(5), 2);
     ASSERT_TRUE(groups.SetSize(100));  // relocates
     EXPECT_STREQ(groups[0].GetName(), "first");
-    EXPECT_EQ(ReadAll(groups[0], kPosition), Pattern(9, 4));
+    EXPECT_EQ(ReadAll(groups[0], KOR_PARTICLE_POSITION), Pattern(9, 4));
     EXPECT_EQ(groups[0].FindParticleByID(9), 0);
     EXPECT_TRUE(groups[0].IdOrderBuilt());
 }
@@ -248,7 +248,7 @@ TEST(ParticleIds, MissingOrUndecodableIdChannelFindsNothing) {
     EXPECT_EQ(g.FindParticleByID(0), -1);
     KorTest::Bytes bad = KorTest::EncodeZip(KorTest::Int64Words({1, 2}));
     bad[2] ^= 0xFF;
-    g.SetCompressedChannel(kParticleId, 1, ToBytes(bad));
+    g.SetCompressedChannel(KOR_PARTICLE_ID, 1, ToBytes(bad));
     EXPECT_EQ(g.FindParticleByID(1), -1);
     EXPECT_EQ(g.FindParticleByID(1), -1);
     PGroup empty;
@@ -260,7 +260,7 @@ TEST(ParticleIds, OrderingAllocationFailureFindsNothingAndRetries) {
     PGroup g;
     g.SetParticleCount(3);
     StoreIds(g, {3, 2, 1});
-    ASSERT_TRUE(g.decompressChannel(kParticleId, true));
+    ASSERT_TRUE(g.decompressChannel(KOR_PARTICLE_ID, true));
     ZUtils::FailAllocationAt(1, true);
     EXPECT_EQ(g.FindParticleByID(2), -1);
     ZUtils::FailAllocationAt(0);
@@ -309,12 +309,12 @@ TEST(GridVelocity, GroupsMarkedForGridVelocitySampleItTrilinearly) {
     g.frame = &grid.frame;
     g.attributes = kVelocityFromGrid;
     g.SetParticleCount(3);
-    Store(g, kPosition, 0, KorTest::FloatWords({1.25f, 2.5f, 3.75f, 0, 0, 0, 2.999f, 3.001f, 4.5f}));
-    EXPECT_EQ(g.HasChannel(kVelocity), 1);
+    Store(g, KOR_PARTICLE_POSITION, 0, KorTest::FloatWords({1.25f, 2.5f, 3.75f, 0, 0, 0, 2.999f, 3.001f, 4.5f}));
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_VELOCITY), 1);
     for (int p = 0; p < 3; ++p) {
         float pos[3], v[3], e[3];
-        ASSERT_EQ(g.GetParticleChannel(p, kPosition, pos), 1);
-        ASSERT_EQ(g.GetParticleChannel(p, kVelocity, v), 1);
+        ASSERT_EQ(g.GetParticleChannel(p, KOR_PARTICLE_POSITION, pos), 1);
+        ASSERT_EQ(g.GetParticleChannel(p, KOR_PARTICLE_VELOCITY, v), 1);
         Expected(pos[0], pos[1], pos[2], e);
         for (int a = 0; a < 3; ++a) EXPECT_NEAR(v[a], e[a], 1e-3f) << p << " " << a;
     }
@@ -326,12 +326,12 @@ TEST(GridVelocity, PositionsOutsideTheGridAreClampedToTheBorderCells) {
     g.frame = &grid.frame;
     g.attributes = kVelocityFromGrid;
     g.SetParticleCount(4);
-    Store(g, kPosition, 0,
+    Store(g, KOR_PARTICLE_POSITION, 0,
           KorTest::FloatWords({-3, 2, 2, 10, 2.5f, 2, 3, 4, 5, NAN, -INFINITY, INFINITY}));
     const float expected[4][3] = {{0, 2, 2}, {3, 2.5f, 2}, {3, 4, 5}, {0, 0, 5}};
     for (int p = 0; p < 4; ++p) {
         float v[3], e[3];
-        ASSERT_EQ(g.GetParticleChannel(p, kVelocity, v), 1);
+        ASSERT_EQ(g.GetParticleChannel(p, KOR_PARTICLE_VELOCITY, v), 1);
         Expected(expected[p][0], expected[p][1], expected[p][2], e);
         for (int a = 0; a < 3; ++a) EXPECT_NEAR(v[a], e[a], 1e-4f) << p << " " << a;
     }
@@ -355,18 +355,18 @@ TEST(GridVelocity, StoredVelocityWinsAndOtherGroupsNeverSample) {
     stored.frame = &grid.frame;
     stored.attributes = kVelocityFromGrid;
     stored.SetParticleCount(1);
-    Store(stored, kPosition, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
-    Store(stored, kVelocity, 0, KorTest::FloatWords({7, 8, 9}));
+    Store(stored, KOR_PARTICLE_POSITION, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
+    Store(stored, KOR_PARTICLE_VELOCITY, 0, KorTest::FloatWords({7, 8, 9}));
     float v[3];
-    ASSERT_EQ(stored.GetParticleChannel(0, kVelocity, v), 1);
+    ASSERT_EQ(stored.GetParticleChannel(0, KOR_PARTICLE_VELOCITY, v), 1);
     EXPECT_EQ(v[0], 7.0f);
 
     PGroup plain;
     plain.frame = &grid.frame;
     plain.SetParticleCount(1);
-    Store(plain, kPosition, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
-    EXPECT_EQ(plain.HasChannel(kVelocity), 0);
-    EXPECT_EQ(plain.GetParticleChannel(0, kVelocity, v), 0);
+    Store(plain, KOR_PARTICLE_POSITION, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(plain.HasChannel(KOR_PARTICLE_VELOCITY), 0);
+    EXPECT_EQ(plain.GetParticleChannel(0, KOR_PARTICLE_VELOCITY, v), 0);
 }
 
 TEST(GridVelocity, AFrameWithoutGridVelocityGivesZeroOrNothing) {
@@ -376,15 +376,15 @@ TEST(GridVelocity, AFrameWithoutGridVelocityGivesZeroOrNothing) {
     g.frame = &frame;
     g.attributes = kVelocityFromGrid;
     g.SetParticleCount(1);
-    Store(g, kPosition, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
-    EXPECT_EQ(g.HasChannel(kVelocity), 0);
+    Store(g, KOR_PARTICLE_POSITION, 0, KorTest::FloatWords({0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_VELOCITY), 0);
     float v[3] = {5, 5, 5};
-    EXPECT_EQ(g.GetParticleChannel(0, kVelocity, v), 0);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_VELOCITY, v), 0);
     EXPECT_EQ(v[0], 5.0f);
     // Velocity x claimed by the mask but not decodable: zeros, failure.
     frame.channelMask = 1u << 4;
-    EXPECT_EQ(g.HasChannel(kVelocity), 1);
-    EXPECT_EQ(g.GetParticleChannel(0, kVelocity, v), 0);
+    EXPECT_EQ(g.HasChannel(KOR_PARTICLE_VELOCITY), 1);
+    EXPECT_EQ(g.GetParticleChannel(0, KOR_PARTICLE_VELOCITY, v), 0);
     EXPECT_EQ(v[0], 0.0f);
     EXPECT_EQ(v[2], 0.0f);
 }
@@ -404,10 +404,10 @@ TEST(ParticleConcurrent, ManyThreadsReadOneGroupWhileItDecodes) {
         g.frame = &grid.frame;
         g.attributes = kVelocityFromGrid;
         g.SetParticleCount(n);
-        Store(g, kPosition, 4, positions);
-        Store(g, kColour, 3, colour);
-        Store(g, kSize, 1, size);
-        Store(g, kAge, 2, age);
+        Store(g, KOR_PARTICLE_POSITION, 4, positions);
+        Store(g, KOR_PARTICLE_COLOUR, 3, colour);
+        Store(g, KOR_PARTICLE_SIZE, 1, size);
+        Store(g, KOR_PARTICLE_AGE, 2, age);
         StoreIds(g, ids, static_cast<uint32_t>(round));
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
@@ -416,10 +416,10 @@ TEST(ParticleConcurrent, ManyThreadsReadOneGroupWhileItDecodes) {
                 for (int i = t; i < n; i += 97) {
                     uint32_t w[3];
                     float v[3];
-                    if (!g.GetParticleChannel(i, kColour, w) || w[1] != colour[3 * i + 1]) ++failures;
-                    if (!g.GetParticleChannel(i, kSize, w) || w[0] != size[i]) ++failures;
-                    if (!g.GetParticleChannel(i, kAge, w) || w[0] != age[i]) ++failures;
-                    if (!g.GetParticleChannel(i, kVelocity, v) || v[0] != 1.5f) ++failures;
+                    if (!g.GetParticleChannel(i, KOR_PARTICLE_COLOUR, w) || w[1] != colour[3 * i + 1]) ++failures;
+                    if (!g.GetParticleChannel(i, KOR_PARTICLE_SIZE, w) || w[0] != size[i]) ++failures;
+                    if (!g.GetParticleChannel(i, KOR_PARTICLE_AGE, w) || w[0] != age[i]) ++failures;
+                    if (!g.GetParticleChannel(i, KOR_PARTICLE_VELOCITY, v) || v[0] != 1.5f) ++failures;
                     if (g.FindParticleByID(ids[i]) != i) ++failures;
                     if (g.GetNumParticles() != n) ++failures;
                 }
@@ -433,11 +433,11 @@ TEST(ParticleGroup, MismatchedStoredBytesAreRefusedBeforeTheElementsAreAllocated
     LogCapture log;
     PGroup g;
     g.SetParticleCount(1 << 30);  // 12 GiB of positions, if anything were allocated
-    g.SetCompressedChannel(kPosition, 2, ToBytes(KorTest::ConstantSparseStream(3, 1.0f)));
-    g.SetCompressedChannel(kVelocity, 0, ToBytes(KorTest::EncodePlain(Pattern(3, 1))));
+    g.SetCompressedChannel(KOR_PARTICLE_POSITION, 2, ToBytes(KorTest::ConstantSparseStream(3, 1.0f)));
+    g.SetCompressedChannel(KOR_PARTICLE_VELOCITY, 0, ToBytes(KorTest::EncodePlain(Pattern(3, 1))));
     ZUtils::FailAllocationAt(INT64_MAX);  // count allocations without failing any
-    EXPECT_FALSE(g.decompressChannel(kPosition, true));
-    EXPECT_FALSE(g.decompressChannel(kVelocity, true));
+    EXPECT_FALSE(g.decompressChannel(KOR_PARTICLE_POSITION, true));
+    EXPECT_FALSE(g.decompressChannel(KOR_PARTICLE_VELOCITY, true));
     const int64_t allocations = ZUtils::AllocationsCounted();
     ZUtils::FailAllocationAt(0);
     EXPECT_LT(allocations, 8);  // log lines only

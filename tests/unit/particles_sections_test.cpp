@@ -471,7 +471,7 @@ TEST(ParticleSection, FlippedBytesNeverCrashTheReaderOrTheGroups) {
         KorFrame::MemorySource source(bytes.data(), bytes.size());
         if (ImportKorFrom(*frame, source, "memory.kor") != 0) continue;
         for (PGroup& g : frame->groups) {
-            for (int c = 0; c < kChannelCount; ++c) {
+            for (int c = 0; c < KOR_PARTICLE_CHANNEL_COUNT; ++c) {
                 uint32_t element[3];
                 for (int i = 0; i < g.particleCount; ++i)
                     if (!g.GetParticleChannel(i, c, element)) break;

@@ -142,6 +142,12 @@ TEST(Extension, LowerCasedAsciiAfterTheLastDot) {
     EXPECT_EQ(std::string(GetExtension("Cache").c_str()), "");
     EXPECT_EQ(std::string(GetExtension("x.\xc3\x89T").c_str()), "\xc3\x89t");
     EXPECT_EQ(std::string(GetExtension(nullptr).c_str()), "");
+    // The test without allocating agrees.
+    for (const char* path : {"a/B.VDB", "a.b/c", "Cache", "x.\xc3\x89T", "a.kor", "a.kor.f3d", "a.ko", "a.korx"})
+        for (const char* extension : {"vdb", "b/c", "", "\xc3\x89t", "kor", "f3d"})
+            EXPECT_EQ(HasExtension(path, extension), GetExtension(path).Equals(extension)) << path << " " << extension;
+    EXPECT_TRUE(HasExtension(nullptr, ""));
+    EXPECT_FALSE(HasExtension(nullptr, "kor"));
 }
 
 }  // namespace

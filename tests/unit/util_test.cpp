@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
@@ -160,6 +161,17 @@ TEST(IArray, HoldsNonTrivialElementsByValue) {
     EXPECT_STREQ(names[49].c_str(), "grid49");
     names.Append(names[0]);  // an element of itself, while the block moves
     EXPECT_STREQ(names[50].c_str(), "grid0");
+}
+
+TEST(IArray, MoveAssignmentReleasesTheOldElementsAndTakesTheOthers) {
+    iArray<ZUtils::String> to, from;
+    ASSERT_TRUE(to.Append(ZUtils::String("old")));  // released by the move (the leak check sees it)
+    ASSERT_TRUE(from.Append(ZUtils::String("new")));
+    to = std::move(from);
+    ASSERT_EQ(to.Count(), 1);
+    EXPECT_STREQ(to[0].c_str(), "new");
+    EXPECT_EQ(from.Count(), 0);
+    EXPECT_EQ(from.Data(), nullptr);
 }
 
 TEST(ByteReader, ReadsNeverRunPastTheEnd) {

@@ -24,6 +24,14 @@ size_t Utf8Length(const std::string& s, size_t i) {
     return length;
 }
 
+// The shortest text that reads back to the same value.
+template <class T>
+void AppendShortest(std::string& text, T value) {
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, result.ptr);
+}
+
 }  // namespace
 
 void JsonWriter::BeforeValue() {
@@ -37,31 +45,23 @@ void JsonWriter::BeforeValue() {
     }
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
     BeforeValue();
-    text_ += '{';
+    text_ += bracket;
     first_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject() {
-    text_ += '}';
+JsonWriter& JsonWriter::Close(char bracket) {
+    text_ += bracket;
     first_.pop_back();
     return *this;
 }
 
-JsonWriter& JsonWriter::BeginArray() {
-    BeforeValue();
-    text_ += '[';
-    first_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray() {
-    text_ += ']';
-    first_.pop_back();
-    return *this;
-}
+JsonWriter& JsonWriter::BeginObject() { return Open('{'); }
+JsonWriter& JsonWriter::EndObject() { return Close('}'); }
+JsonWriter& JsonWriter::BeginArray() { return Open('['); }
+JsonWriter& JsonWriter::EndArray() { return Close(']'); }
 
 JsonWriter& JsonWriter::Key(const std::string& name) {
     String(name);
@@ -110,9 +110,14 @@ JsonWriter& JsonWriter::Int(int64_t value) {
 JsonWriter& JsonWriter::Number(double value) {
     if (!std::isfinite(value)) return Null();
     BeforeValue();
-    char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text_.append(digits, result.ptr);
+    AppendShortest(text_, value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Float(float value) {
+    if (!std::isfinite(value)) return Null();
+    BeforeValue();
+    AppendShortest(text_, value);
     return *this;
 }
 

@@ -18,6 +18,7 @@ public:
     JsonWriter& String(const std::string& text);  // bytes that are not UTF-8 are carried as U+FFFD
     JsonWriter& Int(int64_t value);
     JsonWriter& Number(double value);  // shortest text that reads back to the same double; NaN and infinities as null
+    JsonWriter& Float(float value);    // the same for a float: 0.1f is written 0.1
     JsonWriter& Bool(bool value);
     JsonWriter& Null();
 
@@ -26,6 +27,8 @@ public:
 
 private:
     void BeforeValue();
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     std::string text_;
     std::vector<bool> first_;  // per open container: no member written yet
     bool afterKey_ = false;

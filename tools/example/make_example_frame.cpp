@@ -4,6 +4,7 @@
 // and IDs).
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -11,11 +12,18 @@
 #include "support/particle_writer.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_example_frame OUTPUT.kor\n");
+    // The bundled frame is 32 x 48 x 32, frame 12; benchmarks ask for other
+    // sizes and frame numbers.
+    if (argc != 2 && argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: make_example_frame OUTPUT.kor [NX NY NZ [FRAME]]\n");
         return 2;
     }
-    const int nx = 32, ny = 48, nz = 32;
+    const int nx = argc > 2 ? std::atoi(argv[2]) : 32, ny = argc > 2 ? std::atoi(argv[3]) : 48,
+              nz = argc > 2 ? std::atoi(argv[4]) : 32, frame = argc > 5 ? std::atoi(argv[5]) : 12;
+    if (nx < 2 || ny < 2 || nz < 2 || nx > 1024 || ny > 1024 || nz > 1024) {
+        std::fprintf(stderr, "make_example_frame: each dimension must be 2..1024\n");
+        return 2;
+    }
     const size_t cells = static_cast<size_t>(nx) * ny * nz;
     KorTest::Bytes bgra(cells * 4);
     std::vector<float> smoke(cells), temperature(cells), vx(cells), vy(cells), vz(cells);
@@ -81,9 +89,9 @@ int main(int argc, char** argv) {
         .GridChannel(4, vx, velocityOptions)
         .GridChannel(5, vy, velocityOptions)
         .GridChannel(6, vz, velocityOptions)
-        .FrameNumber(12)
+        .FrameNumber(frame)
         .TimeStep(1.0f / 24.0f)
-        .Time(0.5f)
+        .Time(static_cast<float>(frame) / 24.0f)
         .InfoText("korloader example frame: smoke plume")
         .ChannelRanges({{18, 0.0f, 1.0f}, {2, 0.0f, 1.0f}, {1, 300.0f, 1200.0f}})
         .Chunk(1000, KorTest::GroupDirectoryChunk({{"sparks", sparks, 0x40F, 0}}, box))

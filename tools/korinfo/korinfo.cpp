@@ -1,188 +1,110 @@
-// korinfo: prints what is in a cache frame, in the spirit of `vdb_print -l`.
+// korinfo: prints what is in cache frames and sequences, in the spirit of
+// `vdb_print -l`.
 //
-//   korinfo [--stats] FILE...
+//   korinfo [OPTIONS] FILE|TEMPLATE...
 //
-// For each file: format version, frame number, time, grid, transform, every
-// stored channel with its id, compressed size, stored range and whether it
-// decodes (with --stats also the decoded minimum, maximum and mean), the info
-// text and the particle groups. Exit code 0 when every file could be read.
-#include <cinttypes>
-#include <cmath>
+// A FILE (.kor, .vdb, .f3d) gets the report of one frame; a TEMPLATE
+// (smoke_####.kor) the report of its sequence. --json prints the same facts
+// as one JSON document, --png writes preview pictures. Exit status 0 when
+// every file was read, 1 when one was not, 2 for bad usage.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <vector>
+#include <system_error>
 
-#include "diag/log.h"
-#include "frame/channel_directory.h"
-#include "frame/ostrel_frame_data.h"
-#include "particles/pgroup.h"
-#include "platform/platform.h"
+#include "common/sequence.h"
+#include "common/utf8_path.h"
+#include "inspect.h"
+#include "json_report.h"
+#include "options.h"
+#include "paths/frame_paths.h"
+#include "png_file.h"
+#include "preview.h"
+#include "sequence_report.h"
+#include "text_report.h"
+
+using namespace KorInfo;
 
 namespace {
 
-const char* ChannelName(int id) {
-    static const char* const names[32] = {
-        "",         "temperature", "smoke",    "speed",      "velocity.x", "velocity.y", "velocity.z", "colour.r",
-        "colour.g", "colour.b",    "fuel",     "",           "",           "",           "wavelet",    "origin.x",
-        "origin.y", "origin.z",    "packed colour", "texcoord.u", "texcoord.v", "texcoord.w", "", "",
-        "",         "",            "",         "",           "",           "",           "",           ""};
-    return id >= 0 && id < 32 ? names[id] : "";
+// A template stands for its sequence, unless a file has that very name.
+bool IsSequenceInput(const std::string& input) {
+    std::error_code error;
+    return KorTools::IsSequenceTemplate(input) && !std::filesystem::is_regular_file(KorTools::Utf8Path(input), error);
 }
 
-const char* ParticleChannelName(int id) {
-    switch (id) {
-        case KorParticles::kPosition: return "position";
-        case KorParticles::kVelocity: return "velocity";
-        case KorParticles::kSize: return "size";
-        case KorParticles::kAge: return "age";
-        case KorParticles::kColour: return "colour";
-        case KorParticles::kParticleId: return "ID";
-        default: return "";
-    }
+// Names the file and why it failed, with what the reader logged.
+void ReportFailure(const Inspection& inspection) {
+    if (!inspection.failed) return;
+    std::fprintf(stderr, "korinfo: %s: %s\n", inspection.path.c_str(), inspection.reason.c_str());
+    if (!inspection.log.empty()) std::fprintf(stderr, "korinfo: reader said:\n%s", inspection.log.c_str());
 }
 
-// One group: its counts, then every channel it serves with its layout, how
-// it is stored and whether it decodes.
-void PrintGroup(PGroup& group) {
-    std::printf("    \"%s\": %d particles, channel mask 0x%08X, attributes 0x%X\n", group.GetName(),
-                group.particleCount, group.channelMask, group.attributes);
-    for (int c = 0; c < KorParticles::kChannelCount; ++c) {
-        if (!group.HasChannel(c)) continue;
-        std::printf("      %2d %-9s %2d bytes (%d x type %2d)", c, ParticleChannelName(c), group.GetChannelSize(c),
-                    group.GetChannelComponents(c), group.GetChannelType(c));
-        const int64_t stored = group.CompressedSize(c);
-        if (stored == 0 && group.DecodedSize(c) == 0 && c == KorParticles::kVelocity) {
-            std::printf("  from the grid velocity\n");
-            continue;
-        }
-        if (stored > 0)
-            std::printf("  method %u, %10" PRId64 " bytes stored", group.Method(c), stored);
-        else
-            std::printf("  %-29s", "decoded when loaded");
-        std::printf("  %s\n", group.decompressChannel(c, true) ? "decodes" : "does not decode");
-    }
-    if (group.HasChannel(KorParticles::kParticleId) && group.particleCount > 0) {
-        const int64_t* ids = group.DecodedIds();
-        if (ids != nullptr)
-            std::printf("      IDs %" PRId64 " .. %" PRId64 " (first, last)\n", ids[0], ids[group.particleCount - 1]);
-    }
+int BadUsage(const std::string& message) {
+    std::fprintf(stderr, "korinfo: %s\nusage: korinfo [OPTIONS] FILE|TEMPLATE... (korinfo --help for more)\n",
+                 message.c_str());
+    return 2;
 }
 
-void CollectLog(void* context, KorDiag::Channel channel, const char* text) {
-    if (channel == KorDiag::Channel::Log) static_cast<std::string*>(context)->append(text);
-}
-
-const char* StatusText(int status) {
-    switch (status) {
-        case 3: return "no such file, or not a cache path";
-        case 4: return "damaged or truncated file, or out of memory";
-        case 2: return "import module not ready";
-        case 9: return "no channel mapping given";
-        default: return "import module error";
-    }
-}
-
-void PrintStats(OstrelFrameData& frame, int channel) {
-    const float* values = frame.GetChannel(channel);
-    if (values == nullptr) {
-        std::printf("  does not decode");
-        return;
-    }
-    const int64_t cells = frame.CellCount();
-    float lo = INFINITY, hi = -INFINITY;
-    double sum = 0;
-    for (int64_t n = 0; n < cells; ++n) {
-        lo = std::fmin(lo, values[n]);
-        hi = std::fmax(hi, values[n]);
-        sum += values[n];
-    }
-    std::printf("  decoded [%g, %g] mean %g", lo, hi, cells ? sum / static_cast<double>(cells) : 0.0);
-}
-
-bool Inspect(const char* path, bool stats) {
-    std::string log;
-    KorDiag::SetCaptureSink(CollectLog, &log);
-    OstrelFrameData* frame = new OstrelFrameData();
-    const int status = frame->LoadCacheFile(path, "");
-    if (status != 0) {
-        KorDiag::SetCaptureSink(nullptr, nullptr);
-        std::fprintf(stderr, "korinfo: %s: cannot read (status %d: %s)\n", path, status, StatusText(status));
-        if (!log.empty()) std::fprintf(stderr, "korinfo: reader said:\n%s", log.c_str());
-        delete frame;
-        return false;
-    }
-
-    double time = 0;
-    std::memcpy(&time, frame->simInfo + 8, sizeof time);
-    std::printf("%s\n", path);
-    if (frame->formatVersion)
-        std::printf("  format version: %d\n", frame->formatVersion);
-    else
-        std::printf("  format version: none (no trailer)\n");
-    std::printf("  frame: %d  time: %g  time step: %g%s\n", frame->frameNumber, time, frame->timeStep,
-                (frame->flags & 1) ? "  (backup frame)" : "");
-    std::printf("  grid: %d x %d x %d (%" PRId64 " cells)\n", frame->nx, frame->ny, frame->nz, frame->CellCount());
-    const float* t = frame->transform;
-    std::printf("  transform: a=(%g, %g, %g) b=(%g, %g, %g) c=(%g, %g, %g) offset=(%g, %g, %g)\n", t[0], t[1], t[2],
-                t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11]);
-
-    std::printf("  channels (mask 0x%08X):\n", frame->channelMask);
-    bool any = false;
-    KorFrame::WalkChannelRecords(frame->compressedBlock, frame->compressedLength,
-                                 [&](int32_t id, const uint8_t*, size_t bytes, bool complete) {
-                                     any = true;
-                                     std::printf("    %2d %-14s %10zu bytes%s", id, ChannelName(id), bytes,
-                                                 complete ? "" : " (cut short)");
-                                     if (id >= 0 && id < 32 && frame->rangeMax[id] >= frame->rangeMin[id])
-                                         std::printf("  range [%g, %g]", frame->rangeMin[id], frame->rangeMax[id]);
-                                     if (id >= 0 && id < 32 && id != KorFrame::kPackedColour) {
-                                         if (stats)
-                                             PrintStats(*frame, id);
-                                         else
-                                             std::printf("  %s", frame->GetChannel(id) ? "decodes" : "does not decode");
-                                     }
-                                     std::printf("\n");
-                                     return true;
-                                 });
-    if (!any) std::printf("    none\n");
-    // Channels made from others: colour from packed colour, speed from velocity.
-    for (int id : {KorFrame::kRed, KorFrame::kGreen, KorFrame::kBlue, KorFrame::kSpeed}) {
-        if (!frame->HasChannel(id) || (frame->channelMask & (1u << id))) continue;
-        std::printf("    %2d %-14s %10s      (derived)", id, ChannelName(id), "-");
-        if (stats)
-            PrintStats(*frame, id);
-        else
-            std::printf("  %s", frame->GetChannel(id) ? "decodes" : "does not decode");
-        std::printf("\n");
-    }
-    KorDiag::SetCaptureSink(nullptr, nullptr);
-
-    if (!frame->infoText.Empty()) std::printf("  info: \"%s\"\n", frame->infoText.c_str());
-    std::printf("  particle groups: %d (%d with positions)\n", frame->groups.Count(), frame->GetNumParticleGroups());
-    for (PGroup& group : frame->groups) PrintGroup(group);
-    delete frame;
-    return true;
+// The picture options that the inputs make impossible; "" when they fit.
+std::string CheckPreview(const Options& options, int channel) {
+    const std::string& output = options.preview.output;
+    if (output.empty()) return {};
+    if (!PngAvailable()) return "--png is not available: this korinfo was built without libpng";
+    if (channel < 0) return "--channel " + options.preview.channel + " names no grid channel";
+    bool many = options.inputs.size() > 1;
+    for (const std::string& input : options.inputs) many = many || IsSequenceInput(input);
+    if (many && !KorTools::IsSequenceTemplate(output))
+        return "--png needs an output template (e.g. preview_####.png) for a sequence or several files";
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool stats = false;
-    std::vector<const char*> files;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--stats") == 0)
-            stats = true;
-        else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
-            files.clear(), argc = 0;
-        else
-            files.push_back(argv[i]);
+    const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+    if (parsed.outcome == ParseOutcome::Help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
     }
-    if (files.empty()) {
-        std::fprintf(stderr, "usage: korinfo [--stats] FILE.kor...\n");
-        return 2;
-    }
+    if (parsed.outcome == ParseOutcome::BadUsage) return BadUsage(parsed.error);
+    const Options& options = parsed.options;
+    const int previewChannel = options.preview.output.empty() ? -1 : ResolveGridChannel(options.preview.channel);
+    if (const std::string problem = CheckPreview(options, previewChannel); !problem.empty()) return BadUsage(problem);
+
+    Inspector inspector(options, previewChannel);
+    JsonReport json;
     bool ok = true;
-    for (const char* file : files) ok = Inspect(file, stats) && ok;
+    for (const std::string& input : options.inputs) {
+        if (IsSequenceInput(input)) {
+            const SequenceReport report = InspectSequence(input, inspector, options.drift, options.quiet);
+            for (const Inspection& frame : report.frames) ReportFailure(frame);
+            if (report.frames.empty())
+                std::fprintf(stderr, "korinfo: %s: no file of this sequence exists\n", input.c_str());
+            ok = !report.Failed() && ok;
+            if (options.json)
+                json.AddSequence(report);
+            else if (!report.frames.empty())
+                PrintSequence(report, options.stats);
+            continue;
+        }
+        const Inspection inspection = inspector.Inspect(input, ParseFrameNumber(input.c_str()), true);
+        ReportFailure(inspection);
+        ok = !inspection.failed && ok;
+        if (options.json) {
+            json.AddFile(input, inspection);
+        } else if (inspection.facts) {
+            PrintFrame(*inspection.facts);
+            if (!inspection.picture.empty()) std::printf("  picture: %s\n", inspection.picture.c_str());
+        }
+    }
+    if (options.json) std::printf("%s\n", json.End(ok).c_str());
+    // A report that did not reach its reader (a full disk, a closed pipe) is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "korinfo: cannot write the report: %s\n", std::strerror(errno));
+        return 1;
+    }
     return ok ? 0 : 1;
 }
