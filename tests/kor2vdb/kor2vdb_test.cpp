@@ -130,7 +130,10 @@ KorTest::Bytes RichFrame() {
 
 // A small valid frame: density only.
 KorTest::Bytes SmallFrame(uint32_t seed) {
-    return KorTest::KorWriter().Grid(4, 4, 4).GridChannel(KOR_GRID_SMOKE, KorTest::MakeSmokeField(4, 4, 4, seed)).Build();
+    return KorTest::KorWriter()
+        .Grid(4, 4, 4)
+        .GridChannel(KOR_GRID_SMOKE, KorTest::MakeSmokeField(4, 4, 4, seed))
+        .Build();
 }
 
 openvdb::GridPtrVecPtr ReadGrids(const std::string& path, openvdb::MetaMap::Ptr* fileMetadata = nullptr) {
@@ -177,7 +180,8 @@ void ExpectVoxels(const GridT& grid, std::vector<const float*> channels, float t
                 const bool gotOn = access.probeValue(Coord(i, j, k), value);
                 const float* got = reinterpret_cast<const float*>(&value);
                 bool same = gotOn == on;
-                for (size_t c = 0; c < channels.size(); ++c) same = same && Bits(got[c]) == Bits(on ? channels[c][n] : 0.0f);
+                for (size_t c = 0; c < channels.size(); ++c)
+                    same = same && Bits(got[c]) == Bits(on ? channels[c][n] : 0.0f);
                 if (!same && wrong++ < 3)
                     ADD_FAILURE() << grid.getName() << " voxel (" << i << "," << j << "," << k << ") active " << gotOn
                                   << " value " << got[0] << ", expected " << on << " " << channels[0][n];
@@ -225,7 +229,8 @@ std::vector<ReadPoint> ReadPoints(const openvdb::points::PointDataGrid& grid) {
 openvdb::Vec3d ExpectedWorld(const float p[3]) {
     const KorTest::Transform& t = kTransform;
     openvdb::Vec3d w;
-    for (int a = 0; a < 3; ++a) w[a] = double(t[9 + a]) + p[0] * double(t[a]) + p[1] * double(t[3 + a]) + p[2] * double(t[6 + a]);
+    for (int a = 0; a < 3; ++a)
+        w[a] = double(t[9 + a]) + p[0] * double(t[a]) + p[1] * double(t[3 + a]) + p[2] * double(t[6 + a]);
     return w;
 }
 
@@ -526,7 +531,8 @@ TEST(Kor2VdbSequence, AnInterruptedWriteLeavesNoFileAndKeepsTheOldOne) {
         kill(pid, SIGCONT);
     }
     const int status = Kor2VdbTest::WaitTool(pid);
-    ASSERT_FALSE(interrupted.empty()) << "the tool ended before a write was seen: " << Kor2VdbTest::ReadFile(scratch + "/err");
+    ASSERT_FALSE(interrupted.empty()) << "the tool ended before a write was seen: "
+                                      << Kor2VdbTest::ReadFile(scratch + "/err");
     EXPECT_EQ(status, 128 + SIGTERM);
     EXPECT_EQ(Temporaries(dir.Path()), std::vector<std::string>{});
     EXPECT_EQ(Kor2VdbTest::ReadFile(dir.File(interrupted)), old) << interrupted;

@@ -73,7 +73,8 @@ public:
     void Done(const FrameTask& task, const FrameResult& r) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!r.ok || !r.notes.empty()) progress_.Finish();
-        for (const std::string& note : r.notes) std::fprintf(stderr, "kor2vdb: %s: %s\n", task.input.c_str(), note.c_str());
+        for (const std::string& note : r.notes)
+            std::fprintf(stderr, "kor2vdb: %s: %s\n", task.input.c_str(), note.c_str());
         if (!r.ok) {
             std::fprintf(stderr, "kor2vdb: %s: %s\n", task.input.c_str(), r.error.c_str());
             ++failed_;
