@@ -39,12 +39,12 @@ if(KOR_BUILD_BENCH)
   endif()
 endif()
 
-# HDF5 (the Field3D module's HDF5 encoding) and OpenVDB (the OpenVDB module)
-# are looked up once, here. The modules are built on Linux only: a cross
-# build must not pick up the build machine's libraries.
+# HDF5 (the Field3D module's HDF5 encoding) and OpenVDB (the OpenVDB module
+# and kor2vdb) are looked up once, here. They are built on Linux only: a
+# cross build must not pick up the build machine's libraries.
 set(KOR_HDF5_FOUND OFF)
 set(KOR_OPENVDB_FOUND OFF)
-if(NOT WIN32 AND (KOR_BUILD_PLUGINS OR KOR_BUILD_TESTS OR KOR_BUILD_BENCH OR KOR_BUILD_FUZZ))
+if(NOT WIN32 AND (KOR_BUILD_PLUGINS OR KOR_BUILD_TOOLS OR KOR_BUILD_TESTS OR KOR_BUILD_BENCH OR KOR_BUILD_FUZZ))
   find_package(HDF5 QUIET COMPONENTS C)
   if(TARGET HDF5::HDF5)
     set(KOR_HDF5_FOUND ON)
@@ -53,7 +53,7 @@ if(NOT WIN32 AND (KOR_BUILD_PLUGINS OR KOR_BUILD_TESTS OR KOR_BUILD_BENCH OR KOR
   endif()
   include(${PROJECT_SOURCE_DIR}/cmake/KorOpenVDB.cmake)
   if(NOT KOR_OPENVDB_FOUND)
-    kor_missing(OpenVDB "libopenvdb-dev, libboost-dev" "the OpenVDB module, its tests and benchmark are not built")
+    kor_missing(OpenVDB "libopenvdb-dev, libboost-dev" "the OpenVDB module, kor2vdb, their tests and benchmarks are not built")
   endif()
 endif()
 

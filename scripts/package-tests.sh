@@ -2,7 +2,8 @@
 # Installs a build as a user would and builds a host against the result:
 #   1. `cmake --install` into a scratch prefix; the example host built there
 #      with find_package(korloader) and with one pkg-config line, run on the
-#      example frame, loading both installed import modules; an import module
+#      example frame, loading both installed import modules; the installed
+#      kor2vdb on the example frame and on its own output; an import module
 #      built against korloader::plugin_sdk; a wrong major version refused;
 #   2. the Debian packages from `cpack -G DEB`: their names and dependencies,
 #      apt's check that they install, and the example host built and run
@@ -72,6 +73,15 @@ run_example() {
     grep -q "^channel 2 (smoke): min 0, max 1$" <<<"$output" || fail "$*: unexpected output: $output"
 }
 
+# The installed kor2vdb converts the example frame, then reads its own .vdb
+# back through the import module it finds beside itself.
+run_kor2vdb() {
+    local tool="$1" out="$scratch/kor2vdb-$2"
+    "$tool" --quiet --json "$frame" "$out.vdb" >"$out.json" || fail "$tool cannot convert the example frame"
+    grep -q '"ok":true' "$out.json" || fail "$tool: unexpected output: $(cat "$out.json")"
+    "$tool" --quiet "$out.vdb" "$out-again.vdb" || fail "$tool cannot read its .vdb back through vdbplug"
+}
+
 # find_package(korloader 3) against PREFIX, then the example host.
 build_example_with_cmake() {
     local prefix="$1" out="$2"
@@ -99,8 +109,9 @@ libdir="$(dirname "$(find "$prefix" -name 'libkorloader.so.*.*.*' | head -n 1)")
 [ -n "$libdir" ] || fail "no libkorloader.so.X.Y.Z installed"
 soname="$(readelf -d "$libdir"/libkorloader.so.*.*.* | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')"
 [ "$soname" = "libkorloader.so.3" ] || fail "SONAME is '$soname', not libkorloader.so.3"
-for f in include/korloader/korloader.h include/korloader/sdk/plugin_sdk/kor_plugin.h bin/korinfo \
-         share/man/man1/korinfo.1 share/doc/korloader/README.md share/doc/korloader/LICENSE; do
+for f in include/korloader/korloader.h include/korloader/sdk/plugin_sdk/kor_plugin.h bin/korinfo bin/kor2vdb \
+         share/man/man1/korinfo.1 share/man/man1/kor2vdb.1 \
+         share/doc/korloader/README.md share/doc/korloader/LICENSE; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 for m in vdbplug f3dplug; do
@@ -112,6 +123,9 @@ fi
 
 say "the installed korinfo loads the installed modules"
 run_korinfo_on_imported "$prefix/bin/korinfo"
+
+say "the installed kor2vdb on the example frame"
+run_kor2vdb "$prefix/bin/kor2vdb" install
 
 say "example host with find_package(korloader 3)"
 build_example_with_cmake "$prefix" "$scratch/example-cmake"
@@ -197,6 +211,7 @@ for d in "${debs[@]}"; do dpkg -x "$d" "$root"; done
 build_example_with_cmake "$root/usr" "$scratch/example-deb"
 run_example "$scratch/example-deb/korframe"
 "$root/usr/bin/korinfo" "$frame" >/dev/null || fail "the packaged korinfo cannot read the example frame"
+run_kor2vdb "$root/usr/bin/kor2vdb" deb
 run_korinfo_on_imported "$root/usr/bin/korinfo"
 if [ -n "$has_python" ]; then
     say "the packaged Python package in the scratch root"
