@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "codecs/sg_compressor.h"
+#include "support/byte_writer.h"
 #include "support/entropy_encoder.h"
 #include "support/sg_encoder.h"
 
@@ -151,23 +152,12 @@ std::vector<uint8_t> ShapeStream(int32_t nx, int32_t ny, int32_t nz, int passes)
         x = x * 1664525u + 1013904223u;
         v = static_cast<int32_t>(x >> 28);
     }
-    std::vector<uint8_t> s;
-    auto append = [&s](const auto& v) {
-        const auto* p = reinterpret_cast<const uint8_t*>(&v);
-        s.insert(s.end(), p, p + sizeof v);
-    };
-    append(uint16_t{0xFC01});
-    s.push_back(2);
-    append(nx);
-    append(ny);
-    append(nz);
-    append(1.0f);
-    append(0.0f);
-    append(int32_t{0});
-    s.push_back(static_cast<uint8_t>(passes));
     const std::vector<uint8_t> block = KorTest::EncodeEntropyBlock(KorTest::Tokenize(values.data(), n));
-    s.insert(s.end(), block.begin(), block.end());
-    return s;
+    KorTest::ByteWriter s;
+    s.Get().reserve(32 + block.size());
+    s.Put<uint16_t>(0xFC01).Put<uint8_t>(2).Put(nx).Put(ny).Put(nz).Put(1.0f).Put(0.0f).Put<int32_t>(0);
+    s.Put(static_cast<uint8_t>(passes)).PutBytes(block);
+    return s.Get();
 }
 
 // Decode time of one shape, per cell as well.
