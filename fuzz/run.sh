@@ -37,13 +37,13 @@ cmake --build "$BUILD" -j"$JOBS" --target kor_fuzz >/dev/null
 fi
 
 rm -rf "$BUILD/seeds"
-"$BUILD/fuzz/kor_fuzz_seeds" "$BUILD/seeds"
+"$BUILD/bin/kor_fuzz_seeds" "$BUILD/seeds"
 
 if [ "$#" -gt 0 ]; then
   targets=("$@")
 else
   targets=()
-  for t in "$BUILD"/fuzz/fuzz_*; do [ -x "$t" ] && targets+=("$(basename "$t")"); done
+  for t in "$BUILD"/bin/fuzz_*; do [ -x "$t" ] && targets+=("$(basename "$t")"); done
 fi
 
 # Every input runs in well under a second; anything slower is a finding.
@@ -57,7 +57,7 @@ replay() {
   done
   if [ "${#files[@]}" -eq 0 ]; then echo "$t: nothing to replay"; return 0; fi
   echo "== $t: replaying ${#files[@]} inputs"
-  "$BUILD/fuzz/$t" "${COMMON[@]}" "${files[@]}" >"$BUILD/replay-$t.log" 2>&1 ||
+  "$BUILD/bin/$t" "${COMMON[@]}" "${files[@]}" >"$BUILD/replay-$t.log" 2>&1 ||
     { tail -n 40 "$BUILD/replay-$t.log"; echo "$t: replay FAILED"; return 1; }
 }
 
@@ -70,7 +70,7 @@ fuzz() {
   if [ "$mode" = cpu ]; then
     # libFuzzer's own limit is wall time; on a shared machine CPU time is
     # what says how much was fuzzed.
-    nice -n 10 "$BUILD/fuzz/$t" "${COMMON[@]}" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 &
+    nice -n 10 "$BUILD/bin/$t" "${COMMON[@]}" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 &
     local pid=$! used=0
     while kill -0 "$pid" 2>/dev/null; do
       sleep 5
@@ -89,10 +89,10 @@ fuzz() {
     # CI fuzzes a fixed number of inputs from a fixed seed, so that a run is
     # the same on every machine and a landing never depends on luck; the
     # open-ended search happens with the timed modes.
-    "$BUILD/fuzz/$t" "${COMMON[@]}" -seed=1 -runs="$limit" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 ||
+    "$BUILD/bin/$t" "${COMMON[@]}" -seed=1 -runs="$limit" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 ||
       { tail -n 60 "$log"; echo "$t: FAILED (see $log and $artifacts)"; return 1; }
   else
-    "$BUILD/fuzz/$t" "${COMMON[@]}" -max_total_time="$limit" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 ||
+    "$BUILD/bin/$t" "${COMMON[@]}" -max_total_time="$limit" -artifact_prefix="$artifacts" "${dirs[@]}" >"$log" 2>&1 ||
       { tail -n 60 "$log"; echo "$t: FAILED (see $log and $artifacts)"; return 1; }
   fi
   grep -E '^(stat::number_of_executed_units|Done)' "$log" | sed "s/^/$t: /" || true
