@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "byte_source.h"
+#include "plugin_io/byte_source.h"
 #include "f3d_hdf5.h"
 #include "f3d_ogawa.h"
 #include "f3d_types.h"
@@ -27,7 +27,7 @@ public:
     Code ReadLayer(const Layer& layer, const DenseTarget& target);
 
 private:
-    FileSource source_;
+    PluginIo::FileSource source_;
     std::unique_ptr<OgawaField3D> ogawa_;
     std::unique_ptr<Hdf5Field3D> hdf5_;
 };

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "byte_source.h"
+#include "plugin_io/byte_source.h"
 #include "f3d_types.h"
 #include "ogawa_reader.h"
 
@@ -21,7 +21,7 @@ namespace F3d {
 
 class OgawaField3D {
 public:
-    explicit OgawaField3D(ByteSource& source) noexcept : archive_(source) {}
+    explicit OgawaField3D(PluginIo::ByteSource& source) noexcept : archive_(source) {}
 
     // kOk, kNotField3D (not an Ogawa file or no "f3droot") or kDamaged.
     Code Open() noexcept;

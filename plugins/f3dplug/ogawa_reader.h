@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "byte_source.h"
+#include "plugin_io/byte_source.h"
 
 namespace Ogawa {
 
@@ -34,7 +34,7 @@ inline uint64_t OffsetOf(uint64_t ref) noexcept { return ref & ~kDataBit; }
 
 class Archive {
 public:
-    explicit Archive(F3d::ByteSource& source) noexcept : source_(source) {}
+    explicit Archive(PluginIo::ByteSource& source) noexcept : source_(source) {}
 
     // Checks the header; false when it is not a finished Ogawa file of
     // version 1, or the root offset lies outside the file.
@@ -53,12 +53,12 @@ public:
     // Reads n bytes from position `at` of data `ref`.
     bool ReadDataPart(uint64_t ref, uint64_t at, void* to, size_t n) noexcept;
 
-    F3d::ByteSource& Source() noexcept { return source_; }
+    PluginIo::ByteSource& Source() noexcept { return source_; }
 
 private:
     bool Spend(uint64_t entries) noexcept;
 
-    F3d::ByteSource& source_;
+    PluginIo::ByteSource& source_;
     uint64_t root_ = 0;
     uint64_t budget_ = 0;
 };

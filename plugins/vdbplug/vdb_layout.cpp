@@ -1,9 +1,10 @@
 #include "vdb_layout.h"
 
-#include <fstream>
 #include <new>
 
 #include "vdb_codes.h"
+#include "vdb_cursor.h"
+#include "vdb_walk.h"
 
 namespace VdbPlug {
 namespace {
@@ -19,133 +20,139 @@ constexpr uint32_t kVersionPerGridCompression = 222;  // ... up to here
 constexpr char kUniqueSuffixSeparator = '\x1e';
 const char kHalfFloatSuffix[] = "_HalfFloat";
 
-// Little-endian reads bounded by the file's size; every failure sticks.
-class BoundedReader {
-public:
-    explicit BoundedReader(const char* path) : in_(path, std::ios::binary) {
-        if (!in_.is_open()) return;
-        in_.seekg(0, std::ios::end);
-        size_ = in_.tellg();
-        in_.seekg(0);
-        ok_ = in_.good() && size_ >= 0;
-    }
-    bool Opened() const { return in_.is_open(); }
-    bool Ok() const { return ok_; }
-    int64_t Size() const { return size_; }
-    int64_t Position() const { return pos_; }
-
-    template <class T>
-    T Scalar() {
-        T value{};
-        Bytes(reinterpret_cast<char*>(&value), sizeof(T));
-        return ok_ ? value : T{};
-    }
-    void Bytes(char* out, int64_t n) {
-        if (!Has(n)) return;
-        in_.read(out, n);
-        Advance(n);
-    }
-    void Skip(int64_t n) {
-        if (!Has(n)) return;
-        in_.seekg(n, std::ios::cur);
-        Advance(n);
-    }
-    // A 32-bit length, then that many characters.
-    std::string String() {
-        const uint32_t length = Scalar<uint32_t>();
-        std::string s;
-        if (!Has(length)) return s;
-        s.resize(length);
-        Bytes(s.data(), length);
-        return s;
-    }
-    void SeekTo(int64_t pos) {
-        if (!ok_ || pos < 0 || pos > size_) {
-            ok_ = false;
-            return;
-        }
-        in_.seekg(pos);
-        pos_ = pos;
-        ok_ = in_.good();
-    }
-
-private:
-    bool Has(int64_t n) {
-        if (ok_ && (n < 0 || n > size_ - pos_)) ok_ = false;
-        return ok_;
-    }
-    void Advance(int64_t n) {
-        pos_ += n;
-        if (!in_.good()) ok_ = false;
-    }
-
-    std::ifstream in_;
-    int64_t size_ = 0;
-    int64_t pos_ = 0;
-    bool ok_ = false;
-};
-
 bool EndsWith(const std::string& s, const char* suffix) {
     const std::string t(suffix);
     return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
+// A grid descriptor: stored name, type and instance parent, then the grid's
+// three positions.
+GridRecord ReadDescriptor(Cursor& r, uint32_t fileVersion) {
+    GridRecord g;
+    g.uniqueName = r.String();
+    g.name = g.uniqueName.substr(0, g.uniqueName.find(kUniqueSuffixSeparator));
+    g.type = r.String();
+    if (EndsWith(g.type, kHalfFloatSuffix)) {
+        g.halfFloat = true;
+        g.type.resize(g.type.size() - (sizeof(kHalfFloatSuffix) - 1));
+    }
+    if (fileVersion >= kVersionGridInstancing) {
+        g.parent = r.String();
+        g.instance = !g.parent.empty();
+    }
+    g.gridPos = static_cast<int64_t>(r.Get<uint64_t>());
+    g.blockPos = static_cast<int64_t>(r.Get<uint64_t>());
+    g.endPos = static_cast<int64_t>(r.Get<uint64_t>());
+    return g;
+}
+
+// "name\x1eN" as OpenVDB spells it for people: "name[N]".
+std::string NameAsString(const std::string& unique) {
+    const size_t sep = unique.find(kUniqueSuffixSeparator);
+    if (sep == std::string::npos) return unique;
+    return unique.substr(0, sep) + "[" + unique.substr(sep + 1) + "]";
+}
+
+// "name[N]" as stored: "name\x1eN".
+std::string StringAsUniqueName(const std::string& s) {
+    std::string u = s;
+    if (!u.empty() && u.back() == ']') {
+        const size_t open = u.find('[');
+        if (open != std::string::npos) {
+            u.pop_back();
+            u[open] = kUniqueSuffixSeparator;
+        }
+    }
+    return u;
+}
+
 }  // namespace
 
-int ReadLayout(const char* path, FileLayout& out) noexcept {
+int ReadLayout(PluginIo::ByteSource& source, FileLayout& out) noexcept {
     try {
-        BoundedReader r(path);
-        if (!r.Opened()) return kNoFile;
+        Cursor r(source, 0, source.Size());
         FileLayout layout;
         // Header: magic, file version, library version, grid-offsets flag,
         // (for a few versions) a compression byte, then the file's UUID.
-        if (r.Scalar<int64_t>() != kMagic) return kDamaged;
-        layout.fileVersion = r.Scalar<uint32_t>();
+        if (r.Get<int64_t>() != kMagic) return kDamaged;
+        layout.fileVersion = r.Get<uint32_t>();
         if (layout.fileVersion >= kVersionLibraryVersion) r.Skip(8);
-        if (layout.fileVersion >= kVersionGridOffsetsFlag) layout.hasGridOffsets = r.Scalar<char>() != 0;
+        if (layout.fileVersion >= kVersionGridOffsetsFlag) layout.hasGridOffsets = r.Get<char>() != 0;
         if (layout.fileVersion >= kVersionCompressionFlag && layout.fileVersion < kVersionPerGridCompression)
             r.Skip(1);
         r.Skip(layout.fileVersion >= kVersionUuidAsText ? 36 : 16);
-        // File metadata: a count, then name, type, byte size and bytes each.
-        const uint32_t entries = r.Scalar<uint32_t>();
-        for (uint32_t i = 0; i < entries && r.Ok(); ++i) {
-            r.String();
-            r.String();
-            r.Skip(r.Scalar<uint32_t>());
-        }
-        if (!r.Ok()) return kDamaged;
-        if (!layout.hasGridOffsets) {
-            out = std::move(layout);
-            return kOk;
-        }
-        // Grid descriptors, each followed by its grid; positions are absolute.
-        const int32_t count = r.Scalar<int32_t>();
+        if (!WalkMetadata(r)) return kDamaged;
+        // Grid descriptors; positions are absolute.
+        const int32_t count = r.Get<int32_t>();
         if (!r.Ok() || count < 0) return kDamaged;
         for (int32_t i = 0; i < count; ++i) {
-            GridRecord g;
-            g.uniqueName = r.String();
-            g.name = g.uniqueName.substr(0, g.uniqueName.find(kUniqueSuffixSeparator));
-            g.type = r.String();
-            if (EndsWith(g.type, kHalfFloatSuffix)) {
-                g.halfFloat = true;
-                g.type.resize(g.type.size() - (sizeof(kHalfFloatSuffix) - 1));
+            GridRecord g = ReadDescriptor(r, layout.fileVersion);
+            if (!r.Ok()) return kDamaged;
+            if (!layout.hasGridOffsets) {
+                // The grid follows its descriptor, and OpenVDB reads it at once.
+                ValueLayout value;
+                if (!ImportedValueLayout(g.type, value)) return kDamaged;
+                g.gridPos = g.blockPos = static_cast<int64_t>(r.Position());
+                if (!WalkGrid(r, layout.fileVersion, value, g.halfFloat, g.instance)) return kDamaged;
+                g.endPos = static_cast<int64_t>(r.Position());
+                layout.grids.push_back(std::move(g));
+                continue;
             }
-            if (layout.fileVersion >= kVersionGridInstancing) g.instance = !r.String().empty();
-            g.gridPos = r.Scalar<int64_t>();
-            g.blockPos = r.Scalar<int64_t>();
-            g.endPos = r.Scalar<int64_t>();
             // OpenVDB reads a grid from gridPos on, so it must be where the
             // grid's data begins: right after its descriptor.
-            if (!r.Ok() || g.gridPos != r.Position() || g.endPos < g.gridPos || g.endPos > r.Size()) return kDamaged;
+            if (g.gridPos != static_cast<int64_t>(r.Position()) || g.endPos < g.gridPos ||
+                static_cast<uint64_t>(g.endPos) > source.Size())
+                return kDamaged;
             if (!g.instance && (g.blockPos < g.gridPos || g.blockPos > g.endPos)) return kDamaged;
-            r.SeekTo(g.endPos);
-            if (!r.Ok()) return kDamaged;
+            if (!r.SkipTo(static_cast<uint64_t>(g.endPos))) return kDamaged;
             layout.grids.push_back(std::move(g));
         }
         out = std::move(layout);
         return kOk;
     } catch (const std::bad_alloc&) {
         return kDamaged;
+    } catch (...) {
+        return kInternal;
+    }
+}
+
+int ReadLayout(const char* path, FileLayout& out) noexcept {
+    PluginIo::FileSource source;
+    if (!source.Open(path)) return kNoFile;
+    return ReadLayout(source, out);
+}
+
+const GridRecord* FindGrid(const FileLayout& layout, const std::string& name) {
+    const std::string unique = StringAsUniqueName(name);
+    std::string key = name;
+    bool any = false;
+    for (const GridRecord& g : layout.grids) any = any || g.name == key;
+    if (!any) key = unique.substr(0, unique.find(kUniqueSuffixSeparator));
+    for (const GridRecord& g : layout.grids) {
+        if (g.name != key) continue;
+        // A plain name picks the first grid of that name; "name[N]" the one
+        // stored under that unique name.
+        if (name == unique || g.uniqueName == unique || g.uniqueName == name) return &g;
+    }
+    return nullptr;
+}
+
+int CheckGrid(PluginIo::ByteSource& source, const FileLayout& layout, const GridRecord& grid) noexcept {
+    try {
+        ValueLayout value;
+        if (!ImportedValueLayout(grid.type, value)) return kNoGrid;
+        if (!layout.hasGridOffsets) return kOk;  // walked by ReadLayout
+        const GridRecord* tree = &grid;
+        if (grid.instance) {
+            tree = FindGrid(layout, NameAsString(grid.parent));
+            if (tree == nullptr || tree->type != grid.type) return kDamaged;
+        }
+        for (const GridRecord* g : {&grid, tree}) {
+            Cursor c(source, static_cast<uint64_t>(g->gridPos), static_cast<uint64_t>(g->endPos));
+            if (!WalkGrid(c, layout.fileVersion, value, g->halfFloat, g->instance)) return kDamaged;
+            if (g == tree) break;
+        }
+        return kOk;
     } catch (...) {
         return kInternal;
     }

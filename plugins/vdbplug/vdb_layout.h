@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin_io/byte_source.h"
+
 namespace VdbPlug {
 
 struct GridRecord {
@@ -20,13 +22,16 @@ struct GridRecord {
     std::string type;       // e.g. "Tree_float_5_4_3", without "_HalfFloat"
     bool halfFloat = false;
     bool instance = false;  // shares the tree of another grid
+    std::string parent;     // the stored name of that grid
     int64_t gridPos = 0, blockPos = 0, endPos = 0;
 };
 
 struct FileLayout {
     uint32_t fileVersion = 0;
     // False for files written to a stream: their descriptors are interleaved
-    // with the grids, and `grids` stays empty.
+    // with the grids, and OpenVDB reads every grid when it opens the file.
+    // ReadLayout then walks every grid too, and refuses the file when one of
+    // them is of a type the module does not import.
     bool hasGridOffsets = true;
     std::vector<GridRecord> grids;
 };
@@ -34,6 +39,16 @@ struct FileLayout {
 // Returns kOk, kNoFile (cannot open) or kDamaged (not a VDB file, or a part
 // of the layout runs past the end of the file or out of order).
 int ReadLayout(const char* path, FileLayout& out) noexcept;
+int ReadLayout(PluginIo::ByteSource& source, FileLayout& out) noexcept;
+
+// The grid OpenVDB reads for `name` (a grid name, or "name[N]" for the N-th
+// grid of that name), found the way OpenVDB finds it; null when none.
+const GridRecord* FindGrid(const FileLayout& layout, const std::string& name);
+
+// Walks a grid of the file (see vdb_walk.h): kOk when OpenVDB may read it,
+// kDamaged when it is damaged, kNoGrid when its type is not one the module
+// imports. An instance grid is walked together with the grid it shares.
+int CheckGrid(PluginIo::ByteSource& source, const FileLayout& layout, const GridRecord& grid) noexcept;
 
 // The value type named by a grid type: "Tree_vec3s_5_4_3" gives "vec3s".
 std::string ValueTypeOf(const std::string& gridType);

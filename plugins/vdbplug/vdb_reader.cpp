@@ -244,8 +244,8 @@ bool ChannelsFree(int channel, int components, uint32_t taken) {
     return true;
 }
 
-int ImportGridsUnsafe(const char* path, const Request* requests, int count, const ChannelAllocator& allocator,
-                      DenseFrame& out) {
+int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, const char* path,
+                      const Request* requests, int count, const ChannelAllocator& allocator, DenseFrame& out) {
     openvdb::io::File file(path);
     try {
         file.open(false);
@@ -253,17 +253,23 @@ int ImportGridsUnsafe(const char* path, const Request* requests, int count, cons
         return kDamaged;
     }
 
-    // Read each mapped grid once, in mapping order.
+    // Read each mapped grid once, in mapping order, and only after its stored
+    // bytes passed the module's own walk.
     std::vector<std::pair<std::string, openvdb::GridBase::Ptr>> read;
     std::vector<Source> sources;
     uint32_t taken = 0;
     for (int i = 0; i < count; ++i) {
         const Request& r = requests[i];
-        if (r.name == nullptr || !file.hasGrid(r.name)) continue;
+        if (r.name == nullptr) continue;
+        const GridRecord* record = FindGrid(layout, r.name);
+        if (record == nullptr) continue;
         openvdb::GridBase::Ptr grid;
         for (const auto& entry : read)
             if (entry.first == r.name) grid = entry.second;
         if (!grid) {
+            const int walked = CheckGrid(source, layout, *record);
+            if (walked == kNoGrid) continue;  // a type the module does not import
+            if (walked != kOk) return walked;
             grid = file.readGrid(r.name);
             if (!grid) continue;
             read.emplace_back(r.name, grid);
@@ -375,28 +381,11 @@ int ListGrids(const char* path, std::vector<GridEntry>& out) noexcept {
         const int rc = ReadLayout(path, layout);
         if (rc != kOk) return rc;
         std::vector<GridEntry> found;
-        if (layout.hasGridOffsets) {
-            for (const GridRecord& g : layout.grids) {
-                GridEntry entry;
-                entry.name = g.name;
-                entry.notScalar = !IsScalarValueType(ValueTypeOf(g.type));
-                found.push_back(std::move(entry));
-            }
-        } else {
-            // Descriptors interleaved with the grids: only OpenVDB can walk them.
-            InitializeOpenVdb();
-            openvdb::io::File file(path);
-            file.open(false);
-            const openvdb::GridPtrVecPtr grids = file.readAllGridMetadata();
-            file.close();
-            if (grids)
-                for (const openvdb::GridBase::Ptr& grid : *grids) {
-                    if (!grid) continue;
-                    GridEntry entry;
-                    entry.name = grid->getName();
-                    entry.notScalar = !IsScalarValueType(grid->valueType());
-                    found.push_back(std::move(entry));
-                }
+        for (const GridRecord& g : layout.grids) {
+            GridEntry entry;
+            entry.name = g.name;
+            entry.notScalar = !IsScalarValueType(ValueTypeOf(g.type));
+            found.push_back(std::move(entry));
         }
         out.insert(out.end(), found.begin(), found.end());
         return kOk;
@@ -410,12 +399,15 @@ int ImportGrids(const char* path, const Request* requests, int count, const Chan
         return kBadArguments;
     if (path == nullptr || path[0] == '\0') return kNoFile;
     return TranslatingExceptions([&]() -> int {
-        // Nothing reaches OpenVDB unless every grid lies inside the file.
+        // Nothing reaches OpenVDB unless every grid lies inside the file, and
+        // no grid unless the walk accepted it.
         FileLayout layout;
-        const int rc = ReadLayout(path, layout);
+        PluginIo::FileSource source;
+        if (!source.Open(path)) return kNoFile;
+        const int rc = ReadLayout(source, layout);
         if (rc != kOk) return rc;
         InitializeOpenVdb();
-        return ImportGridsUnsafe(path, requests, count, allocator, out);
+        return ImportGridsUnsafe(source, layout, path, requests, count, allocator, out);
     });
 }
 

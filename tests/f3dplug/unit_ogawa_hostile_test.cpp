@@ -21,7 +21,7 @@ namespace {
 // Layers above 2^12 cells are not read here (the reader's own limit is
 // tested on its own).
 Code ReadEverything(const std::vector<uint8_t>& bytes, std::vector<std::vector<float>>* values = nullptr) {
-    MemorySource source(bytes.data(), bytes.size());
+    PluginIo::MemorySource source(bytes.data(), bytes.size());
     OgawaField3D file(source);
     if (Code c = file.Open(); c != kOk) return c;
     std::vector<Layer> layers;
@@ -215,7 +215,7 @@ TEST(OgawaLimits, HugeDataWindowIsTooLargeBeforeAnyAllocation) {
             break;
         }
     }
-    MemorySource source(bytes.data(), bytes.size());
+    PluginIo::MemorySource source(bytes.data(), bytes.size());
     OgawaField3D file(source);
     ASSERT_EQ(file.Open(), kOk);
     std::vector<Layer> layers;
@@ -277,7 +277,7 @@ TEST(OgawaLayers, UnknownClassIsListedButNotRead) {
     auto bytes = DenseFile();
     const size_t at = Find(bytes, "DenseField");
     std::memcpy(bytes.data() + at, "MACFieldxx", 10);
-    MemorySource source(bytes.data(), bytes.size());
+    PluginIo::MemorySource source(bytes.data(), bytes.size());
     OgawaField3D file(source);
     ASSERT_EQ(file.Open(), kOk);
     std::vector<Layer> layers;

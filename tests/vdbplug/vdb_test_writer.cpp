@@ -58,7 +58,7 @@ openvdb::GridBase::Ptr Make(const GridSpec& desc) {
 
 }  // namespace
 
-bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids) {
+bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids, int compression) {
     try {
         openvdb::initialize();
         openvdb::GridPtrVec out;
@@ -77,6 +77,7 @@ bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids) {
             }
         }
         openvdb::io::File file(path);
+        if (compression != kDefaultCompression) file.setCompression(static_cast<uint32_t>(compression));
         file.write(out);
         file.close();
         return true;

@@ -32,8 +32,13 @@ struct GridSpec {
     bool frustum = false;  // a non-linear transform instead of the above
 };
 
-// Writes the grids in order. False when OpenVDB refused (message on stderr).
-bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids);
+// OpenVDB's own default compression, for WriteVdb.
+constexpr int kDefaultCompression = -1;
+
+// Writes the grids in order, with `compression` (a mask of OpenVDB's
+// io::COMPRESS_* flags) unless it is the default. False when OpenVDB refused
+// (message on stderr).
+bool WriteVdb(const std::string& path, const std::vector<GridSpec>& grids, int compression = kDefaultCompression);
 
 // A fresh scratch directory under the system's temporary directory.
 std::string MakeScratchDir(const std::string& tag);

@@ -1,9 +1,9 @@
-#include "byte_source.h"
+#include "plugin_io/byte_source.h"
 
 #include <cstring>
 #include <limits>
 
-namespace F3d {
+namespace PluginIo {
 
 bool MemorySource::ReadAt(uint64_t offset, void* to, size_t n) noexcept {
     if (!Holds(offset, n)) return false;
@@ -42,4 +42,4 @@ bool FileSource::ReadAt(uint64_t offset, void* to, size_t n) noexcept {
     return got == n;
 }
 
-}  // namespace F3d
+}  // namespace PluginIo

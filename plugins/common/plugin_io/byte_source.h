@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace F3d {
+namespace PluginIo {
 
 class ByteSource {
 public:
@@ -46,4 +46,4 @@ private:
     uint64_t position_ = UINT64_MAX;  // where the stream stands, to skip needless seeks
 };
 
-}  // namespace F3d
+}  // namespace PluginIo
