@@ -99,3 +99,9 @@ void DebugPrint(const char* format, ...) {
     va_end(args);
     SendToDebugger(buffer);
 }
+
+bool LogNotARegularFile(const char* path) noexcept {
+    if (path == nullptr || !KorPlatform::FileExists(path) || KorPlatform::IsRegularFile(path)) return false;
+    LogPrint("Refused %s: not a regular file\n", path);
+    return true;
+}

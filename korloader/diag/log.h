@@ -21,6 +21,9 @@
 
 void LogPrint(const char* format, ...) KOR_PRINTF_FORMAT(1, 2);
 void DebugPrint(const char* format, ...) KOR_PRINTF_FORMAT(1, 2);
+// When `path` names something that exists but is not a regular file (a
+// FIFO, a device, a directory), logs that it was refused and returns true.
+bool LogNotARegularFile(const char* path) noexcept;
 
 namespace KorDiag {
 

@@ -266,6 +266,9 @@ int ImportKor(OstrelFrameData& frame, const char* path) noexcept {
     frame.ResetFrame(0);
     if (path == nullptr || path[0] == '\0') return kNoUsableFile;
     FileSource file(path);
-    if (!file.IsOpen()) return kNoUsableFile;
+    if (!file.IsOpen()) {
+        LogNotARegularFile(path);
+        return kNoUsableFile;
+    }
     return ImportKorFrom(frame, file, path);
 }

@@ -149,6 +149,9 @@ int Import(Kind kind, const char* path, OstrelFrameData* frame, const char* mapp
         return kNoMapping;
     }
 
+    // A module would block on a FIFO, or read a device without end.
+    if (LogNotARegularFile(path)) return kNoUsableFile;
+
     int axisResult = 0;
     int status;
     try {

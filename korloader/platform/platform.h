@@ -14,15 +14,27 @@
 
 namespace KorPlatform {
 
-// --- Files: buffered binary reading with 64-bit seek and tell.
+// --- Files: buffered binary reading with 64-bit seek and tell. Only regular
+// files (or links to them) are opened: a FIFO would block the reader for
+// good, and a device or directory is no cache file.
 struct File;
-File* OpenFileForReading(const char* utf8Path) noexcept;  // null if it cannot be opened
+File* OpenFileForReading(const char* utf8Path) noexcept;  // null if it cannot be opened or is not a regular file
 void CloseFile(File* file) noexcept;
 size_t ReadFile(File* file, void* to, size_t bytes) noexcept;  // bytes actually read
 enum class SeekFrom { Start, End };
 bool SeekFile(File* file, int64_t offset, SeekFrom from) noexcept;
 int64_t TellFile(File* file) noexcept;  // -1 on failure
 bool FileExists(const char* utf8Path) noexcept;
+// True for a regular file or a link to one.
+bool IsRegularFile(const char* utf8Path) noexcept;
+// A whole regular file mapped read-only; `data` is null for an empty file.
+struct FileMapping {
+    const void* data = nullptr;
+    uint64_t size = 0;
+    void* native = nullptr;
+};
+bool MapFileForReading(const char* utf8Path, FileMapping& out) noexcept;  // false as OpenFileForReading
+void UnmapFile(FileMapping& mapping) noexcept;
 // Appends text to a file, creating it; used only by the log.
 void AppendTextToFile(const char* utf8Path, const char* text) noexcept;
 

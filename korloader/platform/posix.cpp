@@ -3,6 +3,9 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,9 +20,58 @@ namespace {
 FILE* Stream(File* file) noexcept { return reinterpret_cast<FILE*>(file); }
 }  // namespace
 
+namespace {
+// A descriptor of a regular file, opened without waiting: a FIFO opened for
+// reading would wait for a writer forever. -1 on failure.
+int OpenRegular(const char* utf8Path, off_t* size) noexcept {
+    if (utf8Path == nullptr || utf8Path[0] == '\0') return -1;
+    const int fd = open(utf8Path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    if (size != nullptr) *size = st.st_size;
+    return fd;
+}
+}  // namespace
+
 File* OpenFileForReading(const char* utf8Path) noexcept {
-    if (utf8Path == nullptr || utf8Path[0] == '\0') return nullptr;
-    return reinterpret_cast<File*>(std::fopen(utf8Path, "rb"));
+    const int fd = OpenRegular(utf8Path, nullptr);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "rb");
+    if (f == nullptr) close(fd);
+    return reinterpret_cast<File*>(f);
+}
+
+bool IsRegularFile(const char* utf8Path) noexcept {
+    struct stat st;
+    return utf8Path != nullptr && stat(utf8Path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool MapFileForReading(const char* utf8Path, FileMapping& out) noexcept {
+    off_t size = 0;
+    const int fd = OpenRegular(utf8Path, &size);
+    if (fd < 0) return false;
+    out = FileMapping();
+    if (size > 0) {
+        void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED) {
+            close(fd);
+            return false;
+        }
+        out.data = p;
+        out.size = static_cast<uint64_t>(size);
+    }
+    close(fd);
+    return true;
+}
+
+void UnmapFile(FileMapping& mapping) noexcept {
+    if (mapping.data != nullptr) munmap(const_cast<void*>(mapping.data), static_cast<size_t>(mapping.size));
+    mapping = FileMapping();
 }
 
 void CloseFile(File* file) noexcept {

@@ -75,8 +75,14 @@ File* OpenFileForReading(const char* utf8Path) noexcept {
     if (utf8Path == nullptr || utf8Path[0] == '\0') return nullptr;
     const WideName name(utf8Path);
     if (name.get() == nullptr) return nullptr;
+    // Only files on disk: pipes and devices are refused (directories do not open).
+    if (!IsRegularFile(utf8Path)) return nullptr;
     FILE* f = _wfopen(name.get(), L"rb");
     if (f == nullptr) return nullptr;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+        std::fclose(f);
+        return nullptr;
+    }
     File* file = new (std::nothrow) File{f};
     if (file == nullptr) std::fclose(f);
     return file;
@@ -107,6 +113,48 @@ bool FileExists(const char* utf8Path) noexcept {
     if (utf8Path == nullptr || utf8Path[0] == '\0') return false;
     const WideName name(utf8Path);
     return name.get() != nullptr && _waccess(name.get(), 0) == 0;
+}
+
+bool IsRegularFile(const char* utf8Path) noexcept {
+    if (utf8Path == nullptr || utf8Path[0] == '\0') return false;
+    const WideName name(utf8Path);
+    if (name.get() == nullptr) return false;
+    const DWORD attributes = GetFileAttributesW(name.get());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool MapFileForReading(const char* utf8Path, FileMapping& out) noexcept {
+    if (!IsRegularFile(utf8Path)) return false;
+    const WideName name(utf8Path);
+    if (name.get() == nullptr) return false;
+    HANDLE file = CreateFileW(name.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        CloseHandle(file);
+        return false;
+    }
+    out = FileMapping();
+    if (size.QuadPart > 0) {
+        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+        if (mapping) CloseHandle(mapping);
+        if (view == nullptr) {
+            CloseHandle(file);
+            return false;
+        }
+        out.data = view;
+        out.size = static_cast<uint64_t>(size.QuadPart);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+void UnmapFile(FileMapping& mapping) noexcept {
+    if (mapping.data != nullptr) UnmapViewOfFile(mapping.data);
+    mapping = FileMapping();
 }
 
 void AppendTextToFile(const char* utf8Path, const char* text) noexcept {

@@ -8,7 +8,11 @@ constexpr size_t kWindow = 64 * 1024;
 }
 
 Cursor::Cursor(PluginIo::ByteSource& source, uint64_t begin, uint64_t end) noexcept
-    : source_(source), pos_(begin), end_(std::min(end, source.Size())), ok_(begin <= end_) {}
+    : source_(source),
+      pos_(begin),
+      end_(std::min(end, source.Size())),
+      ok_(begin <= end_),
+      direct_(source.Contiguous()) {}
 
 bool Cursor::Fill(uint64_t n) noexcept {
     // Called with n <= kWindow and n <= end_ - pos_.
@@ -29,7 +33,9 @@ bool Cursor::Fill(uint64_t n) noexcept {
 bool Cursor::Read(void* to, uint64_t n) noexcept {
     if (!ok_ || n > end_ - pos_) return ok_ = false;
     if (n == 0) return true;
-    if (n > kWindow) {
+    if (direct_ != nullptr) {
+        std::memcpy(to, direct_ + pos_, static_cast<size_t>(n));
+    } else if (n > kWindow) {
         if (!source_.ReadAt(pos_, to, static_cast<size_t>(n))) return ok_ = false;
     } else {
         if (!Fill(n)) return false;

@@ -1,7 +1,7 @@
 // Sequential, bounds-checked reading of one stretch of a .vdb file, for the
-// module's own walks over what OpenVDB is about to read. Small reads are
-// served from a window of the file, so skipping over compressed data costs
-// no system call. Every failure sticks: after the first short read or
+// module's own walks over what OpenVDB is about to read. Bytes in memory (a
+// mapped file) are read in place; otherwise small reads are served from a
+// window of the file, so skipping over compressed data costs no system call. Every failure sticks: after the first short read or
 // out-of-range skip, Ok() stays false and reads give zeros.
 #pragma once
 #include <cstdint>
@@ -46,6 +46,7 @@ private:
     PluginIo::ByteSource& source_;
     uint64_t pos_, end_;
     bool ok_;
+    const uint8_t* direct_;  // the source's bytes, when in memory
     // window_ holds the file's bytes from windowStart_ on.
     std::vector<unsigned char> window_;
     uint64_t windowStart_ = 0;

@@ -117,7 +117,7 @@ int ReadLayout(PluginIo::ByteSource& source, FileLayout& out) noexcept {
 }
 
 int ReadLayout(const char* path, FileLayout& out) noexcept {
-    PluginIo::FileSource source;
+    PluginIo::MappedFileSource source;
     if (!source.Open(path)) return kNoFile;
     return ReadLayout(source, out);
 }

@@ -402,7 +402,8 @@ int ImportGrids(const char* path, const Request* requests, int count, const Chan
         // Nothing reaches OpenVDB unless every grid lies inside the file, and
         // no grid unless the walk accepted it.
         FileLayout layout;
-        PluginIo::FileSource source;
+        // Mapped: the walk touches only the bytes it checks.
+        PluginIo::MappedFileSource source;
         if (!source.Open(path)) return kNoFile;
         const int rc = ReadLayout(source, layout);
         if (rc != kOk) return rc;

@@ -1,5 +1,6 @@
 // The module's OpenVDB side on files written by OpenVDB itself.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -120,6 +121,13 @@ TEST_F(VdbReader, MissingEmptyAndForeignFilesAreRefusedWithTheirCodes) {
     EXPECT_EQ(VdbPlug::ImportGrids(text.c_str(), &r, 1, kAllocator, frame_), VdbPlug::kDamaged);
     EXPECT_EQ(VdbPlug::ImportGrids(text.c_str(), &r, -1, kAllocator, frame_), VdbPlug::kBadArguments);
     EXPECT_EQ(VdbPlug::ImportGrids(text.c_str(), nullptr, 1, kAllocator, frame_), VdbPlug::kBadArguments);
+    // Not regular files: a directory, and a FIFO, which would block a reader.
+    const std::string fifo = dir_ + "/x.vdb";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir_, fifo}) {
+        EXPECT_EQ(VdbPlug::ImportGrids(path.c_str(), &r, 1, kAllocator, frame_), VdbPlug::kNoFile) << path;
+        EXPECT_EQ(VdbPlug::ListGrids(path.c_str(), grids), VdbPlug::kNoFile) << path;
+    }
     EXPECT_EQ(frame_.channelMask, 0u);
 }
 

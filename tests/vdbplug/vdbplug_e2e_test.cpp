@@ -5,7 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -273,6 +279,25 @@ TEST_F(VdbImport, MissingDamagedAndOversizedFilesGiveNoFrame) {
     EXPECT_EQ(Open(huge), nullptr);
     EXPECT_EQ(Open(good, "2,nothing;"), nullptr);
     ASSERT_NE(Open(good), nullptr);
+}
+
+// A FIFO would block its reader until a writer came: opening refuses
+// anything but a regular file, for the library's own files and the module's.
+TEST_F(VdbImport, AFifoNamedLikeACacheIsRefusedWithoutBlocking) {
+    for (const char* name : {"x.kor", "x.vdb"}) {
+        const std::string path = dir_ + "/" + name;
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        auto opened = std::async(std::launch::async, [&] {
+            return newIKorWithChannelsMapping(path.c_str(), "1,density;");
+        });
+        if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            // Unblock the reader so the test can end, then fail.
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+            ADD_FAILURE() << name << ": the open blocked";
+        }
+        EXPECT_EQ(opened.get(), nullptr) << name;
+    }
 }
 
 }  // namespace
