@@ -38,6 +38,13 @@ fi
 
 rm -rf "$BUILD/seeds"
 "$BUILD/bin/kor_fuzz_seeds" "$BUILD/seeds"
+# The plug-in targets: .vdb files written by OpenVDB, and the Field3D sample
+# files of both encodings.
+if [ -x "$BUILD/bin/kor_fuzz_plugin_seeds" ]; then "$BUILD/bin/kor_fuzz_plugin_seeds" "$BUILD/seeds"; fi
+mkdir -p "$BUILD/seeds/fuzz_ogawa" "$BUILD/seeds/fuzz_f3d_import"
+cp "$ROOT"/tests/data/f3d/*.f3d "$BUILD/seeds/fuzz_ogawa/"
+cp "$ROOT"/tests/data/f3d/*.f3d "$BUILD/seeds/fuzz_f3d_import/"
+for f in "$ROOT"/tests/data/f3d/hdf5/*.f3d; do cp "$f" "$BUILD/seeds/fuzz_f3d_import/hdf5_$(basename "$f")"; done
 
 if [ "$#" -gt 0 ]; then
   targets=("$@")
