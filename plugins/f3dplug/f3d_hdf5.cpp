@@ -177,6 +177,57 @@ bool ReadRun(hid_t set, ValueType type, int rank, const hsize_t* start, hsize_t 
     return H5Dread(set, H5T_NATIVE_FLOAT, memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
 }
 
+// Checks, through calls that read only metadata, that libhdf5 can read a
+// data set of `elements` values without trusting damaged storage fields: the
+// storage must match the values it must produce (contiguous or compact) or
+// fit the file (chunked), chunks must have the data set's rank and a sane
+// size, and only the filters Field3D writes (deflate, shuffle, checksums)
+// may decode the chunks.
+bool StorageIsSound(hid_t set, hsize_t elements) {
+    constexpr hsize_t kMaxChunkBytes = hsize_t{64} << 20;
+    Id type(H5Dget_type(set), H5Tclose);
+    Id space(H5Dget_space(set), H5Sclose);
+    Id plist(H5Dget_create_plist(set), H5Pclose);
+    Id file(H5Iget_file_id(set), H5Fclose);
+    if (!type.ok() || !space.ok() || !plist.ok() || !file.ok()) return false;
+    const size_t elementSize = H5Tget_size(type.get());
+    hsize_t fileSize = 0;
+    if (elementSize == 0 || elementSize > 64 || H5Fget_filesize(file.get(), &fileSize) < 0) return false;
+    if (elements > fileSize * 1024) return false;  // no filter Field3D uses inflates further
+    const hsize_t bytes = elements * elementSize;
+    const hsize_t storage = H5Dget_storage_size(set);
+    switch (H5Pget_layout(plist.get())) {
+        case H5D_COMPACT: return storage == bytes;
+        case H5D_CONTIGUOUS: {
+            if (storage == 0) return true;  // never written: the fill value
+            const haddr_t offset = H5Dget_offset(set);
+            return storage == bytes && offset != HADDR_UNDEF && offset <= fileSize && storage <= fileSize - offset;
+        }
+        case H5D_CHUNKED: {
+            const int rank = H5Sget_simple_extent_ndims(space.get());
+            hsize_t chunk[H5S_MAX_RANK];
+            if (rank < 1 || H5Pget_chunk(plist.get(), H5S_MAX_RANK, chunk) != rank) return false;
+            hsize_t chunkBytes = elementSize;
+            for (int d = 0; d < rank; ++d) {
+                if (chunk[d] == 0 || chunk[d] > kMaxChunkBytes) return false;
+                chunkBytes *= chunk[d];
+                if (chunkBytes > kMaxChunkBytes) return false;
+            }
+            const int filters = H5Pget_nfilters(plist.get());
+            if (filters < 0) return false;
+            for (int f = 0; f < filters; ++f) {
+                unsigned flags = 0, config = 0;
+                size_t values = 0;
+                const H5Z_filter_t id =
+                    H5Pget_filter2(plist.get(), static_cast<unsigned>(f), &flags, &values, nullptr, 0, nullptr, &config);
+                if (id != H5Z_FILTER_DEFLATE && id != H5Z_FILTER_SHUFFLE && id != H5Z_FILTER_FLETCHER32) return false;
+            }
+            return storage <= fileSize;
+        }
+        default: return false;  // virtual data sets, or an unreadable layout
+    }
+}
+
 // Dimensions of a data set, rank 1 or 2 only.
 bool Dims(hid_t set, int& rank, hsize_t* dims) {
     Id space(H5Dget_space(set), H5Sclose);
@@ -242,7 +293,7 @@ Code ReadDense(hid_t layerGroup, const Layer& layer, const DenseTarget& target) 
     hsize_t dims[2] = {0, 0};
     if (!set.ok() || !Dims(set.get(), rank, dims) || rank != 1) return kDamaged;
     const uint64_t total = static_cast<uint64_t>(layer.dataWindow.Cells()) * static_cast<uint64_t>(layer.components);
-    if (dims[0] != total) return kDamaged;
+    if (dims[0] != total || !StorageIsSound(set.get(), total)) return kDamaged;
     DenseWriter writer(target, layer.dataWindow, layer.components);
     const hsize_t run = RunLength(set.get(), total);
     std::vector<float> values(static_cast<size_t>(run));
@@ -281,6 +332,7 @@ Code ReadSparse(hid_t layerGroup, const Layer& layer, const DenseTarget& target)
     if (!allocatedSet.ok() || !Dims(allocatedSet.get(), rank, dims) || rank != 1 || dims[0] != n) return kDamaged;
     if (!emptySet.ok() || !Dims(emptySet.get(), rank, dims) || (rank == 1 ? dims[0] : dims[0] * dims[1]) != n * comps)
         return kDamaged;
+    if (!StorageIsSound(allocatedSet.get(), n) || !StorageIsSound(emptySet.get(), n * comps)) return kDamaged;
     std::vector<signed char> isAllocated(n);
     std::vector<float> emptyValues(n * comps);
     if (n && H5Dread(allocatedSet.get(), H5T_NATIVE_SCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, isAllocated.data()) < 0)
@@ -294,7 +346,7 @@ Code ReadSparse(hid_t layerGroup, const Layer& layer, const DenseTarget& target)
     Id set(occupied > 0 ? OpenDataset(layerGroup, "data") : -1, H5Dclose);
     if (occupied > 0) {
         if (!set.ok() || !Dims(set.get(), rank, dims) || rank != 2 || dims[0] != static_cast<hsize_t>(occupied) ||
-            dims[1] != blockValues)
+            dims[1] != blockValues || !StorageIsSound(set.get(), dims[0] * dims[1]))
             return kDamaged;
         if (ElementType(set.get(), layer.type == ValueType::Half ? 16 : layer.type == ValueType::Double ? 64 : 32) !=
             layer.type)
