@@ -246,13 +246,6 @@ bool ChannelsFree(int channel, int components, uint32_t taken) {
 
 int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, const char* path,
                       const Request* requests, int count, const ChannelAllocator& allocator, DenseFrame& out) {
-    openvdb::io::File file(path);
-    try {
-        file.open(false);
-    } catch (const openvdb::Exception&) {
-        return kDamaged;
-    }
-
     // Read each mapped grid once, in mapping order, and only after its stored
     // bytes passed the module's own walk.
     std::vector<std::pair<std::string, openvdb::GridBase::Ptr>> read;
@@ -270,7 +263,18 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
             const int walked = CheckGrid(source, layout, *record);
             if (walked == kNoGrid) continue;  // a type the module does not import
             if (walked != kOk) return walked;
+            // A file of its own for each grid: a grid OpenVDB read without
+            // noticing a failed stream read would otherwise leave the stream
+            // failed for the next grid, whose reads then yield whatever the
+            // variables held (a string length from the stack, say).
+            openvdb::io::File file(path);
+            try {
+                file.open(false);
+            } catch (const openvdb::Exception&) {
+                return kDamaged;
+            }
             grid = file.readGrid(r.name);
+            file.close();
             if (!grid) continue;
             read.emplace_back(r.name, grid);
         }
@@ -287,7 +291,6 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
         s.scale = r.scale;
         sources.push_back(std::move(s));
     }
-    file.close();
     if (sources.empty()) return kNoGrid;
 
     const Transform& ref = sources.front().grid->transform();
