@@ -1,6 +1,7 @@
 // Particle channel decoding and lookups by ID:
 //   - method 4's bit-plane rebuild (32 x 32 transposes through the PRTIN job
-//     set) and a bit-by-bit rebuild, against memcpy of the element bytes;
+//     set, and on one thread at each vector width) and a bit-by-bit rebuild,
+//     against memcpy of the element bytes;
 //   - method 3's component-major reorder, against the same memcpy;
 //   - FindParticleByID over a million particles whose IDs ascend or are
 //     shuffled (the ordering is built once, outside the timed loop), and the
@@ -66,6 +67,21 @@ void Method4Rebuild(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(out.size()) * 4);
 }
 BENCHMARK(Method4Rebuild)->Unit(benchmark::kMillisecond);
+
+// The rebuild on one thread, with vectors of up to the given width (0: the
+// 64-bit rows alone).
+void Method4RebuildOneThread(benchmark::State& state) {
+    const std::vector<uint32_t>& planes = Source();
+    std::vector<uint32_t> out(planes.size());
+    for (auto _ : state) {
+        KorParticles::RebuildFromBitPlanes(planes.data(), kParticles, kWords, 0, kParticles, out.data(),
+                                           static_cast<int>(state.range(0)));
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kParticles);
+}
+BENCHMARK(Method4RebuildOneThread)->ArgName("bits")->Arg(0)->Arg(128)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond);
 
 // The rebuild as the format describes it: one bit at a time.
 void Method4RebuildBitByBit(benchmark::State& state) {

@@ -48,10 +48,13 @@ bool StoredBytesFit(uint32_t method, const uint8_t* stored, size_t storedSize, i
 void ReorderComponentMajor(const uint32_t* componentMajor, int32_t count, int words, uint32_t* elements) noexcept;
 
 // Method 4's rebuild for particles [begin, end), on whole words: each group
-// of 32 particles and one element word is a 32 × 32 bit transpose (two such
-// groups at a time, in the halves of 64-bit rows).
+// of 32 particles and one element word is a 32 × 32 bit transpose. Plane
+// words wholly inside the range are transposed with the widest vectors this
+// processor has, up to `vectorBits` (512, 256 or 128; 0 for none), one plane
+// word per 32-bit lane; the rest two at a time in the halves of 64-bit rows.
+// Every width gives the same words.
 void RebuildFromBitPlanes(const uint32_t* planes, int32_t count, int words, int64_t begin, int64_t end,
-                          uint32_t* elements) noexcept;
+                          uint32_t* elements, int vectorBits = 512) noexcept;
 
 // Method 4's rebuild as a job set: one work item per particle. Each item
 // writes only its own particle's words and all read the shared planes, so

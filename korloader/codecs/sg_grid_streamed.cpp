@@ -7,17 +7,9 @@
 
 #include "codecs/sg_compressor.h"
 #include "codecs/sg_quantised.h"
+#include "codecs/vector_width.h"
 #include "diag/log.h"
 #include "util/alloc.h"
-
-// Grid passes also come in 256- and 512-bit kernels, chosen at run time.
-// Not on Windows: GCC cannot align the stack there for spills of vectors
-// wider than 16 bytes.
-#if defined(__x86_64__) && !defined(_WIN32)
-#define KOR_SG_WIDE_KERNELS 1
-#else
-#define KOR_SG_WIDE_KERNELS 0
-#endif
 
 namespace KorSparseGrid {
 namespace {
@@ -225,7 +217,7 @@ struct Kernels128 {
         PassRowBody<4, AddRows, AddSlice, Out>(row, rec);
     }
 };
-#if KOR_SG_WIDE_KERNELS
+#if KOR_WIDE_VECTORS
 struct Kernels256 {
     template <bool AddRows, bool AddSlice, Output Out>
     [[gnu::target("avx2")]] static void Pass(const PassRow& row, Reconstruct rec) noexcept {
@@ -256,7 +248,7 @@ constexpr PassRowTable MakePassRowTable() {
     return table;
 }
 constexpr PassRowTable kPassRow128 = MakePassRowTable<Kernels128>();
-#if KOR_SG_WIDE_KERNELS
+#if KOR_WIDE_VECTORS
 constexpr PassRowTable kPassRow256 = MakePassRowTable<Kernels256>();
 constexpr PassRowTable kPassRow512 = MakePassRowTable<Kernels512>();
 #endif
@@ -265,16 +257,11 @@ std::atomic<int> gVectorBitsLimit{SGGridTuning{}.vectorBits};
 
 // The widest kernels this processor runs, within the limit tests may set.
 const PassRowTable& PassRowKernels() noexcept {
-    const int limit = gVectorBitsLimit.load(std::memory_order_relaxed);
-#if KOR_SG_WIDE_KERNELS
-    // Initialised here too, in case a host calls in before the run-time's
-    // own initialisers have run.
-    static const bool has512 = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f"));
-    static const bool has256 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    if (limit >= 512 && has512) return kPassRow512;
-    if (limit >= 256 && has256) return kPassRow256;
+#if KOR_WIDE_VECTORS
+    const int bits = VectorBitsUpTo(gVectorBitsLimit.load(std::memory_order_relaxed));
+    if (bits == 512) return kPassRow512;
+    if (bits == 256) return kPassRow256;
 #endif
-    (void)limit;
     return kPassRow128;
 }
 

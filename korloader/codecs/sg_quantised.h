@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "codecs/entropy_coder.h"
+#include "codecs/vector_width.h"
 
 namespace KorSparseGrid {
 
@@ -53,28 +54,6 @@ inline void Convert(const Word* from, Word* to, size_t n, Reconstruct rec) noexc
     for (size_t i = 0; i < n; ++i) to[i] = rec(from[i]);
 }
 inline void ConvertInPlace(Word* w, size_t n, Reconstruct rec) noexcept { Convert(w, w, n, rec); }
-
-// Vectors of L 32-bit lanes.
-template <size_t L>
-struct VectorTypes;
-template <>
-struct VectorTypes<4> {
-    using Unsigned = uint32_t __attribute__((vector_size(16)));
-    using Signed = int32_t __attribute__((vector_size(16)));
-    using Float = float __attribute__((vector_size(16)));
-};
-template <>
-struct VectorTypes<8> {
-    using Unsigned = uint32_t __attribute__((vector_size(32)));
-    using Signed = int32_t __attribute__((vector_size(32)));
-    using Float = float __attribute__((vector_size(32)));
-};
-template <>
-struct VectorTypes<16> {
-    using Unsigned = uint32_t __attribute__((vector_size(64)));
-    using Signed = int32_t __attribute__((vector_size(64)));
-    using Float = float __attribute__((vector_size(64)));
-};
 
 // The two decoders of a quantised grid. `h` has its axes of one cell
 // dropped (dims[0] is the first longer axis; a flat array is one row) and

@@ -8,6 +8,7 @@
 #include "codecs/zip_block.h"
 #include "diag/log.h"
 #include "frame/channel_directory.h"
+#include "frame/channel_pool.h"
 #include "frame/particle_bbox.h"
 #include "util/nothrow_new.h"
 
@@ -55,11 +56,21 @@ int64_t OstrelFrameData::CellCount() const noexcept {
     return cells;
 }
 
+void OstrelFrameData::ReleaseChannelArray(int channel, float* array) noexcept {
+    if (array != nullptr && array == pooled_[channel]) {
+        ChannelPool::Give(array, pooledValues_[channel]);
+    } else {
+        deleteArray(array);
+    }
+    pooled_[channel] = nullptr;
+    pooledValues_[channel] = 0;
+}
+
 void OstrelFrameData::FreeChannelArrays() noexcept {
     for (int c = 0; c < KOR_GRID_CHANNEL_COUNT; ++c) {
         float* array = channels[c];
         channels[c] = nullptr;
-        deleteArray(array);
+        ReleaseChannelArray(c, array);
         rangeMin[c] = FLT_MAX;
         rangeMax[c] = -FLT_MAX;
     }
@@ -104,8 +115,10 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
     if (lookup == RecordLookup::Absent) return nullptr;
 
     const int64_t cells = CellCount();
-    float* array = nullptr;
-    if (!newArray(array, static_cast<size_t>(cells) + 4)) return nullptr;
+    if (cells > INT64_MAX / 8) return nullptr;  // no such array can be made
+    const size_t values = static_cast<size_t>(cells) + 4;
+    float* array = ChannelPool::Take(values);
+    if (array == nullptr) return nullptr;
 
     bool decoded = false;
     if (lookup == RecordLookup::Found && channel == KOR_GRID_PACKED_COLOUR) {
@@ -124,8 +137,11 @@ float* OstrelFrameData::DecodeStoredChannel(int channel) noexcept {
     }
     if (!decoded) {
         LogPrint("Invalid cache file!!!\n");
-        deleteArray(array);
+        ChannelPool::Give(array, values);
+        return nullptr;
     }
+    pooled_[channel] = array;
+    pooledValues_[channel] = values;
     return array;
 }
 
@@ -157,7 +173,7 @@ bool OstrelFrameData::ExpandPackedColour() noexcept {
     }
     float* bytes = channels[KOR_GRID_PACKED_COLOUR];
     StorePointer(channels[KOR_GRID_PACKED_COLOUR], nullptr);
-    deleteArray(bytes);
+    ReleaseChannelArray(KOR_GRID_PACKED_COLOUR, bytes);
     colourExpanded_ = true;
     return true;
 }

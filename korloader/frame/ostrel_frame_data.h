@@ -83,8 +83,11 @@ public:
     int32_t formatVersion = 0;
 
 private:
-    // Decodes a stored channel into a fresh array under its lock.
+    // Decodes a stored channel under its lock into an array from the channel
+    // pool, recorded in pooled_ so that it goes back there.
     float* DecodeStoredChannel(int channel) noexcept;
+    // Frees channels[channel] the way it was made (pool or array delete).
+    void ReleaseChannelArray(int channel, float* array) noexcept;
     // Expands the packed colour bytes of channels[KOR_GRID_PACKED_COLOUR] into
     // the three colour channels.
     bool ExpandPackedColour() noexcept;
@@ -92,4 +95,9 @@ private:
     float* DeriveSpeed() noexcept;
     // Set under lock 18 once channels 7, 8 and 9 were made from packed colour.
     bool colourExpanded_ = false;
+    // The arrays of each channel that came from the channel pool, and their
+    // float counts; any other array (an import module's, speed, colour) is
+    // released with array delete.
+    float* pooled_[KOR_GRID_CHANNEL_COUNT] = {};
+    size_t pooledValues_[KOR_GRID_CHANNEL_COUNT] = {};
 };

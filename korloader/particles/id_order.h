@@ -14,8 +14,10 @@ public:
     // True when the ID of particle a is greater than the ID of particle b.
     virtual bool Compare(int a, int b) const noexcept { return ids[a] > ids[b]; }
 
-    // Sorts the held particle indices so that the IDs they index ascend
-    // (equal IDs in no defined order). False when the scratch array cannot
+    // Sorts the held particle indices so that the IDs they index ascend, in
+    // time linear in the count (a radix sort). Equal IDs keep the order the
+    // library's earlier merge sort gave them, so lookups of a repeated ID
+    // find the same particle as before. False when the scratch arrays cannot
     // be allocated; the array is then unchanged.
     bool Sort() noexcept;
 
@@ -23,5 +25,5 @@ public:
     const int64_t* ids = nullptr;
 
 private:
-    void SortRun(int* a, int* scratch, int n) const noexcept;
+    void SortShortRuns(int* a, int n) const noexcept;
 };

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -206,6 +208,21 @@ bool ListDirectory(const char* utf8Pattern, ListCallback onEntry, void* context)
     } catch (...) {
         return false;
     }
+}
+
+// --- Environment
+
+int64_t EnvironmentNumber(const char* name, int64_t fallback) noexcept {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    int64_t value = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') return fallback;
+        const int digit = *text - '0';
+        if (value > (INT64_MAX - digit) / 10) return fallback;
+        value = value * 10 + digit;
+    }
+    return value;
 }
 
 }  // namespace KorPlatform

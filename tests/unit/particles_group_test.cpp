@@ -13,6 +13,7 @@
 #include "frame/ostrel_frame_data.h"
 #include "log_capture.h"
 #include "particles/grid_velocity.h"
+#include "particles/id_order.h"
 #include "particles/pgroup.h"
 #include "particles_test_util.h"
 #include "util/alloc.h"
@@ -239,6 +240,46 @@ TEST(ParticleIds, ShortRunsAndEveryLengthSortCorrectly) {
         StoreIds(g, ids);
         for (int i = 0; i < n; ++i) ASSERT_EQ(ids[g.FindParticleByID(ids[i])], ids[i]) << n;
     }
+}
+
+namespace {
+
+// The merge sort the ordering used before the radix sort: halves merged
+// stably, runs under 7 sorted by exchanges (which may swap equal IDs).
+void ReferenceSort(const std::vector<int64_t>& ids, int* a, int* scratch, int n) {
+    if (n < 7) {
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (ids[a[i]] > ids[a[j]]) std::swap(a[i], a[j]);
+        return;
+    }
+    const int half = n / 2;
+    ReferenceSort(ids, a, scratch, half);
+    ReferenceSort(ids, a + half, scratch + half, n - half);
+    std::merge(a, a + half, a + half, a + n, scratch, [&](int x, int y) { return ids[x] < ids[y]; });
+    std::copy(scratch, scratch + n, a);
+}
+
+}  // namespace
+
+TEST(ParticleIds, EqualIdsKeepTheOrderOfTheEarlierMergeSort) {
+    std::mt19937 random(5);
+    const int64_t spans[] = {3, 50, 1 << 12, 1LL << 30};
+    for (int n : {2, 6, 7, 13, 64, 1000, 4099, 100003})
+        for (int64_t span : spans) {
+            std::vector<int64_t> ids(n);
+            for (int64_t& id : ids) id = static_cast<int64_t>(random() % span) - span / 2;
+            if (span == spans[3]) ids[0] = INT64_MIN, ids[n - 1] = INT64_MAX;  // a span of all 64 bits
+            std::vector<int> expected(n), scratch(n);
+            std::iota(expected.begin(), expected.end(), 0);
+            ReferenceSort(ids, expected.data(), scratch.data(), n);
+            IDORD order;
+            ASSERT_TRUE(order.SetSize(n, nullptr, true));
+            for (int i = 0; i < n; ++i) order[i] = i;
+            order.ids = ids.data();
+            ASSERT_TRUE(order.Sort());
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), order.Data())) << n << " " << span;
+        }
 }
 
 TEST(ParticleIds, MissingOrUndecodableIdChannelFindsNothing) {

@@ -16,6 +16,7 @@
 
 #include "common/sequence.h"
 #include "common/utf8_path.h"
+#include "frame/channel_pool.h"
 #include "inspect.h"
 #include "json_report.h"
 #include "options.h"
@@ -101,6 +102,14 @@ int main(int argc, char** argv) {
         }
     }
     if (options.json) std::printf("%s\n", json.End(ok).c_str());
+    if (options.stats && !options.json) {
+        // The channel arrays of frames given back, kept for the next frames.
+        const ChannelPool::Stats pool = ChannelPool::GetStats();
+        std::printf("channel pool: %d arrays kept, %.1f MiB (bound %.1f MiB); %lld reads reused an array, %lld made one\n",
+                    pool.keptArrays, static_cast<double>(pool.keptBytes) / (1 << 20),
+                    static_cast<double>(pool.boundBytes) / (1 << 20), static_cast<long long>(pool.reused),
+                    static_cast<long long>(pool.made));
+    }
     // A report that did not reach its reader (a full disk, a closed pipe) is a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "korinfo: cannot write the report: %s\n", std::strerror(errno));
