@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/platform.h"
+#include "util/environment.h"
 #include "util/nothrow_new.h"
 
 namespace ChannelPool {
@@ -43,7 +43,7 @@ int64_t BytesOf(size_t values) noexcept { return static_cast<int64_t>(values * s
 
 int64_t BoundLocked() noexcept {
     if (g_bound < 0) {
-        const int64_t mib = KorPlatform::EnvironmentNumber("KORLOADER_CHANNEL_POOL_MB", -1);
+        const int64_t mib = ZUtils::EnvironmentNumber("KORLOADER_CHANNEL_POOL_MB", -1);
         g_bound = mib >= 0 && mib <= (INT64_MAX >> 20) ? mib << 20 : kDefaultBoundBytes;
     }
     return g_bound;

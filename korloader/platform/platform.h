@@ -86,8 +86,4 @@ const char* ModuleExtension() noexcept;
 using ListCallback = void (*)(void* context, const char* utf8Name);
 bool ListDirectory(const char* utf8Pattern, ListCallback onEntry, void* context) noexcept;
 
-// --- Environment. The value of an environment variable as a whole number,
-// or `fallback` when it is not set or is not a number from 0 to INT64_MAX.
-int64_t EnvironmentNumber(const char* name, int64_t fallback) noexcept;
-
 }  // namespace KorPlatform
