@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin_io/byte_source.h"
+#include "vdb_layout.h"
 #include "vdb_reader.h"
 #include "vdb_test_writer.h"
 
@@ -367,6 +369,34 @@ TEST_F(VdbReader, ALeafChunkSizeThatDisagreesWithItsBufferIsRefused) {
         std::memcpy(&bytes[at], &size, 8);
         std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
         EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged) << size;
+    }
+}
+
+// OpenVDB reads a tree as half floats when the grid's metadata says so, not
+// its descriptor's type name: with the flag cleared it read halves as full
+// floats, and a chunk size taken from inside the data asked for 17 GB.
+TEST_F(VdbReader, AHalfFloatFlagThatDisagreesWithTheDescriptorIsRefused) {
+    for (int compression : {3, 6}) {  // zip and blosc, with active-mask compression
+        GridSpec g = Scalar("density", ValueType::HalfFloat, 0.25, {});
+        g.fills.push_back(Fill{{0, 0, 0}, {7, 7, 15}, {1}});
+        for (int i = 0; i < 24; ++i) g.voxels.push_back(Voxel{9 + i % 5, i % 3, i % 7, {i * 0.5}});
+        const std::string path = Write("half.vdb", {g}, compression);
+        ASSERT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kOk);
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string key = "is_saved_as_half_float";
+        const size_t at = std::string(bytes.begin(), bytes.end()).find(key);
+        ASSERT_NE(at, std::string::npos);
+        const size_t value = at + key.size() + 4 + 4 + 4;  // type name "bool", byte count, then the value
+        ASSERT_EQ(bytes[value], 1);
+        bytes[value] = 0;
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+        // Refused by the walk, before OpenVDB reads the grid.
+        PluginIo::MemorySource source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        VdbPlug::FileLayout layout;
+        ASSERT_EQ(VdbPlug::ReadLayout(source, layout), VdbPlug::kOk);
+        EXPECT_EQ(VdbPlug::CheckGrid(source, layout, layout.grids.at(0)), VdbPlug::kDamaged) << compression;
+        EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged) << compression;
     }
 }
 
