@@ -45,6 +45,25 @@ inline double Component(double v, int) { return v; }
 inline double Component(const openvdb::Vec3s& v, int c) { return v[c]; }
 inline double Component(const openvdb::Vec3d& v, int c) { return v[c]; }
 
+// OpenVDB stores each grid's active bounding box and active voxel count in
+// the grid's metadata when it writes a file (unless the writer turned grid
+// statistics off). A tree read back with other active voxels has damaged
+// coordinates or masks, and one damaged origin can stretch the dense box to
+// billions of cells, which would be allocated and filled. True when the
+// statistics are absent or agree with the tree.
+bool StatisticsAgree(const openvdb::GridBase& grid) {
+    using openvdb::GridBase;
+    const auto count = grid.getMetadata<openvdb::Int64Metadata>(GridBase::META_FILE_VOXEL_COUNT);
+    if (count && (count->value() < 0 || openvdb::Index64(count->value()) != grid.activeVoxelCount())) return false;
+    const auto lo = grid.getMetadata<openvdb::Vec3IMetadata>(GridBase::META_FILE_BBOX_MIN);
+    const auto hi = grid.getMetadata<openvdb::Vec3IMetadata>(GridBase::META_FILE_BBOX_MAX);
+    if (lo && hi) {
+        const CoordBBox box = grid.evalActiveVoxelBoundingBox();
+        if (box.min().asVec3i() != lo->value() || box.max().asVec3i() != hi->value()) return false;
+    }
+    return true;
+}
+
 // One mapped grid, read and ready to densify.
 struct Source {
     openvdb::GridBase::Ptr grid;
@@ -276,6 +295,7 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
             grid = file.readGrid(r.name);
             file.close();
             if (!grid) continue;
+            if (!StatisticsAgree(*grid)) return kDamaged;
             read.emplace_back(r.name, grid);
         }
         const Kind kind = KindOf(*grid);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -398,6 +399,27 @@ TEST_F(VdbReader, AHalfFloatFlagThatDisagreesWithTheDescriptorIsRefused) {
         EXPECT_EQ(VdbPlug::CheckGrid(source, layout, layout.grids.at(0)), VdbPlug::kDamaged) << compression;
         EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged) << compression;
     }
+}
+
+// A damaged root child origin moves that child's voxels far away: the box
+// would grow to billions of cells, all allocated and filled. OpenVDB stores
+// the active box and voxel count with each grid; a tree that disagrees with
+// them is refused.
+TEST_F(VdbReader, ATreeWhoseActiveBoxDisagreesWithItsStatisticsIsRefused) {
+    const std::string path =
+        Write("far.vdb", {Scalar("density", ValueType::Float, 0, {{0, 0, 0, {1}}, {4100, 0, 0, {2}}})});
+    ASSERT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kOk);
+    EXPECT_EQ(int64_t(frame_.nx) * frame_.ny * frame_.nz, 4101);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int32_t origin[3] = {4096, 0, 0};  // the second root child
+    const auto at = std::search(bytes.begin(), bytes.end(), reinterpret_cast<const char*>(origin),
+                                reinterpret_cast<const char*>(origin) + sizeof(origin));
+    ASSERT_NE(at, bytes.end());
+    const int32_t moved[3] = {4096, 0, 4096};  // one bit: 4101 x 1 x 4097 cells
+    std::memcpy(&*at, moved, sizeof(moved));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged);
 }
 
 TEST_F(VdbReader, DamagedFilesNeverCrashAndNeverLeak) {
