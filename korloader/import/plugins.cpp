@@ -166,7 +166,8 @@ int Import(Kind kind, const char* path, OstrelFrameData* frame, const char* mapp
     }
     if (status != kLoaded) {
         // A host gets a null frame; the log says which file and why.
-        LogPrint("%s import of %s failed: module code %d\n", kind == Kind::F3D ? "F3D" : "VDB", path, status);
+        LogPrint("%s import of %s failed: module code %d\n", kind == Kind::F3D ? "F3D" : "VDB",
+                 path != nullptr ? path : "(no path)", status);
         return status;
     }
 
