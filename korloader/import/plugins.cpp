@@ -164,7 +164,12 @@ int Import(Kind kind, const char* path, OstrelFrameData* frame, const char* mapp
     } catch (...) {
         status = kDamagedFile;
     }
-    if (status != kLoaded) return status;
+    if (status != kLoaded) {
+        // A host gets a null frame; the log says which file and why.
+        LogPrint("%s import of %s failed: module code %d\n", kind == Kind::F3D ? "F3D" : "VDB",
+                 path != nullptr ? path : "(no path)", status);
+        return status;
+    }
 
     KeepWholeVelocity(*frame);
     // The frame's channels are already decoded; the one-word block only

@@ -45,9 +45,31 @@ inline double Component(double v, int) { return v; }
 inline double Component(const openvdb::Vec3s& v, int c) { return v[c]; }
 inline double Component(const openvdb::Vec3d& v, int c) { return v[c]; }
 
+// The active voxels of a grid read, evaluated once.
+struct ActiveVoxels {
+    CoordBBox box;
+    openvdb::Index64 count = 0;
+};
+
+// OpenVDB stores each grid's active bounding box and active voxel count in
+// the grid's metadata when it writes a file (unless the writer turned grid
+// statistics off). A tree read back with other active voxels has damaged
+// coordinates or masks, and one damaged origin can stretch the dense box to
+// billions of cells, which would be allocated and filled. True when the
+// statistics are absent or agree with the tree.
+bool StatisticsAgree(const openvdb::GridBase& grid, const ActiveVoxels& active) {
+    using openvdb::GridBase;
+    const auto count = grid.getMetadata<openvdb::Int64Metadata>(GridBase::META_FILE_VOXEL_COUNT);
+    if (count && (count->value() < 0 || openvdb::Index64(count->value()) != active.count)) return false;
+    const auto lo = grid.getMetadata<openvdb::Vec3IMetadata>(GridBase::META_FILE_BBOX_MIN);
+    const auto hi = grid.getMetadata<openvdb::Vec3IMetadata>(GridBase::META_FILE_BBOX_MAX);
+    return !(lo && hi) || (active.box.min().asVec3i() == lo->value() && active.box.max().asVec3i() == hi->value());
+}
+
 // One mapped grid, read and ready to densify.
 struct Source {
     openvdb::GridBase::Ptr grid;
+    ActiveVoxels active;  // in the grid's own index space
     Kind kind = Kind::Unsupported;
     int channel = 0;
     int components = 1;
@@ -77,8 +99,9 @@ struct Target {
 // The box of the active voxels of `grid`, mapped into the index space of
 // `ref` when the transforms differ. False when the box lies beyond the
 // coordinates a Coord can hold.
-bool ActiveBoxIn(const openvdb::GridBase& grid, const Transform& ref, bool sameTransform, CoordBBox& out) {
-    out = grid.evalActiveVoxelBoundingBox();
+bool ActiveBoxIn(const openvdb::GridBase& grid, const CoordBBox& active, const Transform& ref, bool sameTransform,
+                 CoordBBox& out) {
+    out = active;
     if (out.empty() || sameTransform) return true;
     // The voxels' full extent (centres +- half a voxel), corner by corner.
     const Vec3d lo = out.min().asVec3d() - Vec3d(0.5), hi = out.max().asVec3d() + Vec3d(0.5);
@@ -204,7 +227,7 @@ void Densify(const Source& s, const Transform& ref, const Target& t, size_t cell
     const GridT& grid = static_cast<const GridT&>(*s.grid);
     // Active voxels all lie inside the box, so as many as the box has cells
     // cover it completely: no background to write first (the dense case).
-    if (!s.sameTransform || grid.activeVoxelCount() != cells) FillBackground(grid, t, cells);
+    if (!s.sameTransform || s.active.count != cells) FillBackground(grid, t, cells);
     if (s.sameTransform)
         CopyActive(grid, t);
     else
@@ -248,7 +271,12 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
                       const Request* requests, int count, const ChannelAllocator& allocator, DenseFrame& out) {
     // Read each mapped grid once, in mapping order, and only after its stored
     // bytes passed the module's own walk.
-    std::vector<std::pair<std::string, openvdb::GridBase::Ptr>> read;
+    struct Read {
+        std::string name;
+        openvdb::GridBase::Ptr grid;
+        ActiveVoxels active;
+    };
+    std::vector<Read> read;
     std::vector<Source> sources;
     uint32_t taken = 0;
     for (int i = 0; i < count; ++i) {
@@ -257,8 +285,12 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
         const GridRecord* record = FindGrid(layout, r.name);
         if (record == nullptr) continue;
         openvdb::GridBase::Ptr grid;
-        for (const auto& entry : read)
-            if (entry.first == r.name) grid = entry.second;
+        ActiveVoxels active;
+        for (const Read& entry : read)
+            if (entry.name == r.name) {
+                grid = entry.grid;
+                active = entry.active;
+            }
         if (!grid) {
             const int walked = CheckGrid(source, layout, *record);
             if (walked == kNoGrid) continue;  // a type the module does not import
@@ -276,7 +308,10 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
             grid = file.readGrid(r.name);
             file.close();
             if (!grid) continue;
-            read.emplace_back(r.name, grid);
+            active.box = grid->evalActiveVoxelBoundingBox();
+            active.count = grid->activeVoxelCount();
+            if (!StatisticsAgree(*grid, active)) return kDamaged;
+            read.push_back(Read{r.name, grid, active});
         }
         const Kind kind = KindOf(*grid);
         if (kind == Kind::Unsupported) continue;
@@ -285,6 +320,7 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
         for (int k = 0; k < components; ++k) taken |= 1u << (r.channel + k);
         Source s;
         s.grid = grid;
+        s.active = active;
         s.kind = kind;
         s.channel = r.channel;
         s.components = components;
@@ -300,7 +336,7 @@ int ImportGridsUnsafe(PluginIo::ByteSource& source, const FileLayout& layout, co
     CoordBBox box;
     for (Source& s : sources) {
         s.sameTransform = (s.grid->transform() == ref);
-        if (!ActiveBoxIn(*s.grid, ref, s.sameTransform, s.box)) return kTooLarge;
+        if (!ActiveBoxIn(*s.grid, s.active.box, ref, s.sameTransform, s.box)) return kTooLarge;
         if (!s.box.empty()) box.expand(s.box);
     }
     if (box.empty()) box = CoordBBox(Coord(0), Coord(0));

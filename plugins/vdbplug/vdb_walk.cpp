@@ -24,6 +24,9 @@ enum InactiveValues : int8_t {
 
 constexpr uint32_t kBloscHeader = 16;
 
+// The grid metadata entry that makes OpenVDB read a tree's floats as halves.
+constexpr const char* kSavedAsHalfName = "is_saved_as_half_float";
+
 uint32_t LittleEndian32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -60,7 +63,9 @@ uint32_t FixedMetadataSize(const std::string& type) {
 
 // The delayed-load record OpenVDB writes into each grid's metadata: per-leaf
 // mask bytes and compressed sizes, each raw or blosc-compressed (padded, and
-// decompressed into a buffer sized by the block's header).
+// decompressed into a buffer of `count` entries). OpenVDB writes `numBytes`
+// as exactly what follows; the walk insists on it, so that the record ends
+// where OpenVDB's reading of it ends, however that reads a raw size array.
 bool WalkDelayedLoad(Cursor& c, uint32_t numBytes) {
     if (numBytes == 0) return true;
     uint64_t total = 4;
@@ -68,7 +73,7 @@ bool WalkDelayedLoad(Cursor& c, uint32_t numBytes) {
     uint32_t bytes = c.Get<uint32_t>();
     total += 8;
     if (bytes > 0) {
-        if (!BloscBlock(c, bytes, kAnySize)) return false;
+        if (!BloscBlock(c, bytes, count)) return false;
         total += bytes;
     } else {
         if (!c.Skip(count)) return false;
@@ -77,16 +82,15 @@ bool WalkDelayedLoad(Cursor& c, uint32_t numBytes) {
     bytes = c.Get<uint32_t>();
     if (bytes != UINT32_MAX) {
         if (bytes > 0) {
-            if (!BloscBlock(c, bytes, kAnySize)) return false;
+            if (!BloscBlock(c, bytes, uint64_t(count) * 8)) return false;
             total += bytes;
         } else {
             if (!c.Skip(uint64_t(count) * 8)) return false;
             total += uint64_t(count) * 8;
         }
     }
-    // OpenVDB compares a 32-bit total and skips what it did not read.
-    const uint32_t read = static_cast<uint32_t>(total);
-    if (read < numBytes) c.Skip(numBytes - read);
+    if (total > numBytes) return false;
+    c.Skip(numBytes - total);
     return c.Ok();
 }
 
@@ -222,17 +226,26 @@ bool ImportedValueLayout(const std::string& gridType, ValueLayout& out) {
     return true;
 }
 
-bool WalkMetadata(Cursor& c) noexcept {
+bool WalkMetadata(Cursor& c, bool* savedAsHalf) noexcept {
     try {
         const uint32_t count = c.Get<uint32_t>();
         for (uint32_t i = 0; i < count && c.Ok(); ++i) {
-            c.SkipString();
+            const std::string name = c.String();
             const std::string type = c.String();
             const uint32_t bytes = c.Get<uint32_t>();
             if (!c.Ok()) return false;
             if (type == "bool") {
-                if (c.Get<uint8_t>() > 1) return false;  // loaded straight into a bool
+                // Loaded straight into a bool.
+                const uint8_t value = c.Get<uint8_t>();
+                if (bytes != 1 || value > 1) return false;
+                if (name == kSavedAsHalfName && savedAsHalf != nullptr) *savedAsHalf = value != 0;
+            } else if (name == kSavedAsHalfName) {
+                return false;  // OpenVDB writes a bool; other types it would read as one
             } else if (const uint32_t fixed = FixedMetadataSize(type); fixed != 0) {
+                // Read at the type's size whatever the count says, or as raw
+                // bytes of the count when this OpenVDB does not register the
+                // type: only a count that agrees means the same to both.
+                if (bytes != fixed) return false;
                 c.Skip(fixed);
             } else if (type == "__delayedload") {
                 if (!WalkDelayedLoad(c, bytes)) return false;
@@ -250,7 +263,10 @@ bool WalkGrid(Cursor& c, uint32_t fileVersion, const ValueLayout& value, bool ha
     try {
         if (fileVersion < kOldestWalkedVersion || value.size == 0) return false;
         const uint32_t compression = c.Get<uint32_t>();
-        if (!WalkMetadata(c) || !WalkTransform(c)) return false;
+        // OpenVDB reads the tree as half floats when the grid's metadata says
+        // so, whatever the descriptor's type name said; it writes both alike.
+        bool savedAsHalf = false;
+        if (!WalkMetadata(c, &savedAsHalf) || savedAsHalf != halfFloat || !WalkTransform(c)) return false;
         if (instance) return c.Ok();
         return TreeWalk(c, compression, value, halfFloat).Walk();
     } catch (...) {

@@ -34,13 +34,16 @@ constexpr uint32_t kOldestWalkedVersion = 222;
 
 // Walks a metadata map: a count, then name, type name, byte count and value
 // each, with values of the registered fixed-size types read at their own size
-// whatever the byte count says, as OpenVDB does.
-bool WalkMetadata(Cursor& c) noexcept;
+// whatever the byte count says, as OpenVDB does (the walk insists that the
+// count agrees). `savedAsHalf`, when given, receives what the map says about
+// half floats ("is_saved_as_half_float"; false when absent).
+bool WalkMetadata(Cursor& c, bool* savedAsHalf = nullptr) noexcept;
 
 // Walks one grid from the cursor's position on (where its descriptor says its
-// data begins). An instance grid stores no tree of its own. False when any
-// part would read past the cursor's end or a size field disagrees with the
-// data it describes; the cursor then stands anywhere.
+// data begins). An instance grid stores no tree of its own. `halfFloat` is
+// what the grid's descriptor says; the grid's metadata must say the same.
+// False when any part would read past the cursor's end or a size field
+// disagrees with the data it describes; the cursor then stands anywhere.
 bool WalkGrid(Cursor& c, uint32_t fileVersion, const ValueLayout& value, bool halfFloat, bool instance) noexcept;
 
 }  // namespace VdbPlug

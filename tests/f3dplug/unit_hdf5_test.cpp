@@ -2,6 +2,7 @@
 // runs whatever the chunking, and inconsistent descriptions refused.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -100,6 +101,37 @@ TEST(Hdf5Dense, HugeDataWindowIsTooLargeBeforeAnyAllocation) {
     ASSERT_EQ(file.ListLayers(layers, status), kOk);
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(file.ReadLayer(layers[0], DenseTarget()), kGridTooLarge);
+}
+
+// libhdf5 believes the storage fields of a damaged file: it reads a
+// contiguous data set whose layout message names more bytes than its
+// dataspace holds without a word. The module compares the two through
+// metadata before a byte of data is read.
+TEST(Hdf5Dense, StorageThatDisagreesWithTheDataSetIsRefused) {
+    KorTest::TempDir dir;
+    Hdf5Test::DenseSpec s;  // contiguous, 24 floats
+    const std::string path = dir.File("layout.f3d");
+    ASSERT_TRUE(Hdf5Test::WriteDense(path, s));
+    std::vector<float> values;
+    ASSERT_EQ(ReadDensity(path, values), kOk);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Layout message, version 3, class 1 (contiguous): an 8-byte address,
+    // then the size in bytes.
+    const auto size = [&](size_t at) {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = v << 8 | uint8_t(bytes[at + size_t(i)]);
+        return v;
+    };
+    size_t found = 0;
+    for (size_t at = 0; at + 18 <= bytes.size() && found == 0; ++at)
+        if (bytes[at] == 3 && bytes[at + 1] == 1 && size(at + 10) == 24 * 4) found = at + 10;
+    ASSERT_NE(found, 0u);
+    for (uint64_t damaged : {uint64_t{24 * 4 + 1}, uint64_t{24 * 4 * 2}, uint64_t{1} << 40}) {
+        for (int i = 0; i < 8; ++i) bytes[found + size_t(i)] = char(damaged >> (8 * i));
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+        EXPECT_EQ(ReadDensity(path, values), kDamaged) << damaged;
+    }
 }
 
 TEST(Hdf5Files, TruncatedFilesAreRefused) {

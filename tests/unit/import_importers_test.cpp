@@ -102,7 +102,9 @@ TEST(Importers, ModuleCodesPassThroughAndSuccessLeavesAOneWordBlock) {
         EXPECT_FALSE(IsF3dPluginReady());
 
         OstrelFrameData failed;
+        LogCapture log;
         EXPECT_EQ(ImportVDB(bad.c_str(), &failed, "2,density;", 0), 42);
+        EXPECT_TRUE(log.Logged("VDB import of " + bad + " failed: module code 42\n"));
         EXPECT_EQ(failed.compressedLength, 0);
         EXPECT_EQ(failed.transform[4], 1.0f);  // no axis turn after a failure
         OstrelFrameData missing;

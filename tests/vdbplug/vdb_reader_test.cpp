@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin_io/byte_source.h"
+#include "vdb_layout.h"
 #include "vdb_reader.h"
 #include "vdb_test_writer.h"
 
@@ -368,6 +371,55 @@ TEST_F(VdbReader, ALeafChunkSizeThatDisagreesWithItsBufferIsRefused) {
         std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
         EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged) << size;
     }
+}
+
+// OpenVDB reads a tree as half floats when the grid's metadata says so, not
+// its descriptor's type name: with the flag cleared it read halves as full
+// floats, and a chunk size taken from inside the data asked for 17 GB.
+TEST_F(VdbReader, AHalfFloatFlagThatDisagreesWithTheDescriptorIsRefused) {
+    for (int compression : {3, 6}) {  // zip and blosc, with active-mask compression
+        GridSpec g = Scalar("density", ValueType::HalfFloat, 0.25, {});
+        g.fills.push_back(Fill{{0, 0, 0}, {7, 7, 15}, {1}});
+        for (int i = 0; i < 24; ++i) g.voxels.push_back(Voxel{9 + i % 5, i % 3, i % 7, {i * 0.5}});
+        const std::string path = Write("half.vdb", {g}, compression);
+        ASSERT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kOk);
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string key = "is_saved_as_half_float";
+        const size_t at = std::string(bytes.begin(), bytes.end()).find(key);
+        ASSERT_NE(at, std::string::npos);
+        const size_t value = at + key.size() + 4 + 4 + 4;  // type name "bool", byte count, then the value
+        ASSERT_EQ(bytes[value], 1);
+        bytes[value] = 0;
+        std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+        // Refused by the walk, before OpenVDB reads the grid.
+        PluginIo::MemorySource source(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        VdbPlug::FileLayout layout;
+        ASSERT_EQ(VdbPlug::ReadLayout(source, layout), VdbPlug::kOk);
+        EXPECT_EQ(VdbPlug::CheckGrid(source, layout, layout.grids.at(0)), VdbPlug::kDamaged) << compression;
+        EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged) << compression;
+    }
+}
+
+// A damaged root child origin moves that child's voxels far away: the box
+// would grow to billions of cells, all allocated and filled. OpenVDB stores
+// the active box and voxel count with each grid; a tree that disagrees with
+// them is refused.
+TEST_F(VdbReader, ATreeWhoseActiveBoxDisagreesWithItsStatisticsIsRefused) {
+    const std::string path =
+        Write("far.vdb", {Scalar("density", ValueType::Float, 0, {{0, 0, 0, {1}}, {4100, 0, 0, {2}}})});
+    ASSERT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kOk);
+    EXPECT_EQ(int64_t(frame_.nx) * frame_.ny * frame_.nz, 4101);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int32_t origin[3] = {4096, 0, 0};  // the second root child
+    const auto at = std::search(bytes.begin(), bytes.end(), reinterpret_cast<const char*>(origin),
+                                reinterpret_cast<const char*>(origin) + sizeof(origin));
+    ASSERT_NE(at, bytes.end());
+    const int32_t moved[3] = {4096, 0, 4096};  // one bit: 4101 x 1 x 4097 cells
+    std::memcpy(&*at, moved, sizeof(moved));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+    EXPECT_EQ(Import(path, {{"density", 1, 1.0f}}), VdbPlug::kDamaged);
 }
 
 TEST_F(VdbReader, DamagedFilesNeverCrashAndNeverLeak) {
