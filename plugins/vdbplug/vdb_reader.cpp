@@ -8,6 +8,7 @@
 #include <openvdb/openvdb.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_sort.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -269,7 +270,7 @@ void CopyActive(const GridT& grid, const Target& t, bool background) {
             pieces.push_back(p);
         }
     }
-    std::sort(pieces.begin(), pieces.end());
+    tbb::parallel_sort(pieces.begin(), pieces.end());
 
     const int64_t plane = t.nx * t.ny;
     const int64_t grain = std::max<int64_t>(1, kCellsPerTask / (plane * 8));
