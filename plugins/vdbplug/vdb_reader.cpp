@@ -6,13 +6,22 @@
 
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_sort.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
+#include <type_traits>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace VdbPlug {
 namespace {
@@ -125,24 +134,149 @@ bool ActiveBoxIn(const openvdb::GridBase& grid, const CoordBBox& active, const T
     return true;
 }
 
+// The box's cells in z-slabs: slab s holds the planes whose z lies in
+// [8 (s + first), 8 (s + first) + 7], where `first` is the slab of the box's
+// lowest plane. Leaves start at multiples of 8 in z, so every leaf lies in
+// exactly one slab and slabs share no cell: each slab is a stretch of the
+// arrays of its own that one task writes alone.
+struct Slabs {
+    int64_t first = 0, count = 0;
+    int zMin = 0, zMax = 0;
+
+    explicit Slabs(const CoordBBox& box)
+        : first(box.min().z() >> 3), count((box.max().z() >> 3) - first + 1), zMin(box.min().z()),
+          zMax(box.max().z()) {}
+    int64_t Of(int z) const { return (z >> 3) - first; }
+    // The box's planes of slabs [from, to).
+    int Low(int64_t from) const { return int(std::max<int64_t>(zMin, (first + from) * 8)); }
+    int High(int64_t to) const { return int(std::min<int64_t>(zMax, (first + to) * 8 - 1)); }
+};
+
+// A stretch of one grid's active values inside one slab: a leaf, or the part
+// of a tile above the leaf level that lies in the slab.
 template <class GridT>
-void FillBackground(const GridT& grid, const Target& t, size_t cells) {
-    const auto bg = grid.background();
-    for (int k = 0; k < t.components; ++k) {
-        const float v = static_cast<float>(Component(bg, k) * t.scale);
-        std::fill(t.dst[k], t.dst[k] + cells, v);
+struct Piece {
+    using LeafT = typename GridT::TreeType::LeafNodeType;
+    using ValueT = typename GridT::ValueType;
+    int64_t slab = 0;
+    const LeafT* leaf = nullptr;  // null for a tile
+    CoordBBox box;                // a tile's cells in the slab, or the leaf's cube
+    ValueT value{};               // a tile's value
+
+    // Slab by slab, then row by row, so that a task writes its arrays nearly
+    // in order and neighbouring leaves finish each other's cache lines.
+    bool operator<(const Piece& o) const {
+        if (slab != o.slab) return slab < o.slab;
+        if (box.min().y() != o.box.min().y()) return box.min().y() < o.box.min().y();
+        return box.min().x() < o.box.min().x();
+    }
+};
+
+template <class GridT>
+void PutTile(const Piece<GridT>& p, const Target& t) {
+    for (int z = p.box.min().z(); z <= p.box.max().z(); ++z)
+        for (int y = p.box.min().y(); y <= p.box.max().y(); ++y) {
+            size_t index = t.Index(Coord(p.box.min().x(), y, z));
+            for (int x = p.box.min().x(); x <= p.box.max().x(); ++x) t.Put(index++, p.value);
+        }
+}
+
+#if defined(__SSE2__)
+// A fully active float leaf into one array: for each y, 4 x 4 blocks of
+// (x, z) transposed in registers, so the leaf is read in order and each row
+// is written 4 floats at a time. The products are those of Put: a float
+// times a float rounds the same in single as in double precision.
+void PutFloatLeaf(const float* data, const Coord& origin, const Target& t) {
+    float* const base = t.dst[0] + t.Index(origin);
+    const size_t plane = size_t(t.nx) * size_t(t.ny);
+    const __m128 scale = _mm_set1_ps(t.scale);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; x += 4)
+            for (int z = 0; z < 8; z += 4) {
+                const float* from = data + (x * 8 + y) * 8 + z;
+                __m128 r0 = _mm_loadu_ps(from), r1 = _mm_loadu_ps(from + 64), r2 = _mm_loadu_ps(from + 128),
+                       r3 = _mm_loadu_ps(from + 192);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                float* to = base + size_t(y) * size_t(t.nx) + size_t(z) * plane + size_t(x);
+                _mm_storeu_ps(to, _mm_mul_ps(r0, scale));
+                _mm_storeu_ps(to + plane, _mm_mul_ps(r1, scale));
+                _mm_storeu_ps(to + 2 * plane, _mm_mul_ps(r2, scale));
+                _mm_storeu_ps(to + 3 * plane, _mm_mul_ps(r3, scale));
+            }
+}
+#endif
+
+template <class LeafT>
+void PutLeaf(const LeafT& node, const Target& t) {
+    constexpr int dim = int(LeafT::DIM);
+    const auto& mask = node.getValueMask();
+    const Coord origin = node.origin();
+    const bool inside = t.box.isInside(CoordBBox::createCube(origin, dim));
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<typename LeafT::ValueType, float> && dim == 8) {
+        if (mask.isOn() && inside && t.components == 1) {
+            PutFloatLeaf(node.buffer().data(), origin, t);
+            return;
+        }
+    }
+#endif
+    if (mask.isOn() && inside) {
+        // Fully active leaf: gather its z-fastest buffer into x-fastest rows.
+        const auto* data = node.buffer().data();
+        for (int z = 0; z < dim; ++z)
+            for (int y = 0; y < dim; ++y) {
+                size_t index = t.Index(origin.offsetBy(0, y, z));
+                for (int x = 0; x < dim; ++x) t.Put(index++, data[(x * dim + y) * dim + z]);
+            }
+        return;
+    }
+    for (auto v = node.cbeginValueOn(); v; ++v) {
+        const Coord c = v.getCoord();
+        if (inside || t.box.isInside(c)) t.Put(t.Index(c), *v);
     }
 }
 
-// Same index space: active tiles, then active voxels leaf by leaf.
+// Fills the planes [zLow, zHigh] of the box with the background.
 template <class GridT>
-void CopyActive(const GridT& grid, const Target& t) {
+void FillBackground(const GridT& grid, const Target& t, int zLow, int zHigh) {
+    if (zLow > zHigh) return;
+    const auto bg = grid.background();
+    const size_t begin = t.Index(Coord(t.box.min().x(), t.box.min().y(), zLow));
+    const size_t end = begin + size_t(t.nx) * size_t(t.ny) * size_t(int64_t(zHigh) - zLow + 1);
+    for (int k = 0; k < t.components; ++k) {
+        const float v = static_cast<float>(Component(bg, k) * t.scale);
+        std::fill(t.dst[k] + begin, t.dst[k] + end, v);
+    }
+}
+
+// At least this many cells per task, so that small grids stay on the
+// calling thread and large ones split into a few slabs per task.
+constexpr int64_t kCellsPerTask = int64_t(1) << 18;
+
+// Same index space: the leaves and active tiles are written straight into
+// the arrays, slab by slab on OpenVDB's task scheduler. Each slab task first
+// writes the background over its own planes when `background` is set.
+template <class GridT>
+void CopyActive(const GridT& grid, const Target& t, bool background) {
     using TreeT = typename GridT::TreeType;
     using LeafT = typename TreeT::LeafNodeType;
     const TreeT& tree = grid.tree();
+    const Slabs slabs(t.box);
 
+    std::vector<Piece<GridT>> pieces;
+    pieces.reserve(tree.leafCount());
+    for (auto leaf = tree.cbeginLeaf(); leaf; ++leaf) {
+        const LeafT& node = *leaf;
+        if (node.getValueMask().isOff()) continue;
+        Piece<GridT> p;
+        p.leaf = &node;
+        p.box = CoordBBox::createCube(node.origin(), int(LeafT::DIM));
+        p.slab = slabs.Of(node.origin().z());
+        pieces.push_back(p);
+    }
     // Tiles live above the leaf level; stop the iterator there so that the
-    // voxels themselves are not visited one by one.
+    // voxels themselves are not visited one by one. A tile spans up to 16
+    // slabs: one piece for each.
     typename TreeT::ValueOnCIter tile = tree.cbeginValueOn();
     tile.setMaxDepth(TreeT::ValueOnCIter::LEAF_DEPTH - 1);
     for (; tile; ++tile) {
@@ -150,36 +284,39 @@ void CopyActive(const GridT& grid, const Target& t) {
         tile.getBoundingBox(tb);
         tb.intersect(t.box);
         if (tb.empty()) continue;
-        const auto value = *tile;
-        for (int z = tb.min().z(); z <= tb.max().z(); ++z)
-            for (int y = tb.min().y(); y <= tb.max().y(); ++y) {
-                size_t index = t.Index(Coord(tb.min().x(), y, z));
-                for (int x = tb.min().x(); x <= tb.max().x(); ++x) t.Put(index++, value);
-            }
+        for (int64_t s = slabs.Of(tb.min().z()), last = slabs.Of(tb.max().z()); s <= last; ++s) {
+            Piece<GridT> p;
+            p.slab = s;
+            p.box = CoordBBox(Coord(tb.min().x(), tb.min().y(), std::max(tb.min().z(), slabs.Low(s))),
+                              Coord(tb.max().x(), tb.max().y(), std::min(tb.max().z(), slabs.High(s + 1))));
+            p.value = *tile;
+            pieces.push_back(p);
+        }
     }
+    tbb::parallel_sort(pieces.begin(), pieces.end());
 
-    constexpr int dim = int(LeafT::DIM);
-    for (auto leaf = tree.cbeginLeaf(); leaf; ++leaf) {
-        const LeafT& node = *leaf;
-        const auto& mask = node.getValueMask();
-        if (mask.isOff()) continue;
-        const Coord origin = node.origin();
-        const bool inside = t.box.isInside(CoordBBox::createCube(origin, dim));
-        if (mask.isOn() && inside) {
-            // Fully active leaf: gather its z-fastest buffer into x-fastest rows.
-            const auto* data = node.buffer().data();
-            for (int z = 0; z < dim; ++z)
-                for (int y = 0; y < dim; ++y) {
-                    size_t index = t.Index(origin.offsetBy(0, y, z));
-                    for (int x = 0; x < dim; ++x) t.Put(index++, data[(x * dim + y) * dim + z]);
-                }
-            continue;
-        }
-        for (auto v = node.cbeginValueOn(); v; ++v) {
-            const Coord c = v.getCoord();
-            if (inside || t.box.isInside(c)) t.Put(t.Index(c), *v);
-        }
-    }
+    const int64_t plane = t.nx * t.ny;
+    const int64_t grain = std::max<int64_t>(1, kCellsPerTask / (plane * 8));
+    tbb::parallel_for(tbb::blocked_range<int64_t>(0, slabs.count, size_t(grain)),
+                      [&](const tbb::blocked_range<int64_t>& r) {
+                          if (background) FillBackground(grid, t, slabs.Low(r.begin()), slabs.High(r.end()));
+                          Piece<GridT> key;
+                          key.slab = r.begin();
+                          key.box = CoordBBox(Coord(std::numeric_limits<int>::min()), Coord(0));
+                          for (auto p = std::lower_bound(pieces.begin(), pieces.end(), key);
+                               p != pieces.end() && p->slab < r.end(); ++p) {
+                              // The next leaf's values are on their way while this one is written.
+                              if (p + 1 != pieces.end() && p[1].leaf) {
+                                  const char* next = reinterpret_cast<const char*>(p[1].leaf->buffer().data());
+                                  for (size_t at = 0; at < sizeof(typename GridT::ValueType) * LeafT::SIZE; at += 64)
+                                      __builtin_prefetch(next + at);
+                              }
+                              if (p->leaf)
+                                  PutLeaf(*p->leaf, t);
+                              else
+                                  PutTile(*p, t);
+                          }
+                      });
 }
 
 // Different index space: each reference cell in the grid's reach samples the
@@ -227,11 +364,12 @@ void Densify(const Source& s, const Transform& ref, const Target& t, size_t cell
     const GridT& grid = static_cast<const GridT&>(*s.grid);
     // Active voxels all lie inside the box, so as many as the box has cells
     // cover it completely: no background to write first (the dense case).
-    if (!s.sameTransform || s.active.count != cells) FillBackground(grid, t, cells);
-    if (s.sameTransform)
-        CopyActive(grid, t);
-    else
+    if (s.sameTransform) {
+        CopyActive(grid, t, s.active.count != cells);
+    } else {
+        FillBackground(grid, t, t.box.min().z(), t.box.max().z());
         ResampleActive(grid, ref, s.box, t);
+    }
 }
 
 void DensifySource(const Source& s, const Transform& ref, const Target& t, size_t cells) {

@@ -256,6 +256,42 @@ TEST_F(VdbReader, ActiveTilesAreDensifiedLikeVoxels) {
     EXPECT_EQ(other, 0);
 }
 
+// Densifying runs in slabs one leaf deep: a tile of the upper internal level
+// spans sixteen of them, and a box that starts off the leaf grid makes the
+// first slab partial.
+TEST_F(VdbReader, TilesOfBothInternalLevelsAreDensifiedWhole) {
+    GridSpec g = Scalar("density", ValueType::Float, 0.25, {{-3, -5, -9, {7}}});
+    g.fills.push_back(Fill{{0, 0, 0}, {127, 127, 127}, {1.5}});  // one tile of the upper level
+    g.fills.push_back(Fill{{128, 0, 120}, {135, 7, 127}, {2.5}});  // one of the lower level
+    const std::string path = Write("big_tiles.vdb", {g});
+    ASSERT_EQ(Import(path, {{"density", 2, 2.0f}}), VdbPlug::kOk);
+    ASSERT_EQ(frame_.nx, 139);
+    ASSERT_EQ(frame_.ny, 133);
+    ASSERT_EQ(frame_.nz, 137);
+    int upper = 0, lower = 0, background = 0, other = 0;
+    for (int k = 0; k < frame_.nz; ++k)
+        for (int j = 0; j < frame_.ny; ++j)
+            for (int i = 0; i < frame_.nx; ++i) {
+                const float v = At(2, i, j, k);
+                const bool inUpper = i >= 3 && i < 131 && j >= 5 && j < 133 && k >= 9 && k < 137;
+                const bool inLower = i >= 131 && j >= 5 && j < 13 && k >= 129;
+                if (inUpper)
+                    upper += v == 3.0f;
+                else if (inLower)
+                    lower += v == 5.0f;
+                else if (i == 0 && j == 0 && k == 0)
+                    EXPECT_EQ(v, 14.0f);
+                else if (v == 0.5f)
+                    ++background;
+                else
+                    ++other;
+            }
+    EXPECT_EQ(upper, 128 * 128 * 128);
+    EXPECT_EQ(lower, 8 * 8 * 8);
+    EXPECT_EQ(background, 139 * 133 * 137 - 128 * 128 * 128 - 8 * 8 * 8 - 1);
+    EXPECT_EQ(other, 0);
+}
+
 TEST_F(VdbReader, GridsWithAnotherTransformAreResampledOntoTheFirst) {
     GridSpec fine = Scalar("density", ValueType::Float, 0, {{0, 0, 0, {1}}, {7, 7, 7, {1}}});
     // Twice the voxel size, same origin: index (1,1,1) of coarse covers world 2..
