@@ -33,6 +33,10 @@ uint32_t LittleEndian32(const unsigned char* p) {
 
 constexpr uint64_t kAnySize = UINT64_MAX;
 
+// OpenVDB pads inputs shorter than this with zeros before blosc compresses
+// them, and accepts a padded block wherever it expects as many bytes or fewer.
+constexpr uint64_t kBloscPadBytes = 128;
+
 // A blosc block of `stored` bytes that must expand to `expected` bytes (or
 // to what its header says, for kAnySize). blosc trusts its header's
 // compressed size, so that must not exceed what is stored.
@@ -40,7 +44,9 @@ bool BloscBlock(Cursor& c, uint64_t stored, uint64_t expected) {
     unsigned char header[kBloscHeader];
     if (stored < kBloscHeader || !c.Read(header, kBloscHeader)) return false;
     const uint32_t nbytes = LittleEndian32(header + 4), cbytes = LittleEndian32(header + 12);
-    if ((expected != kAnySize && nbytes != expected) || cbytes < kBloscHeader || cbytes > stored) return false;
+    const bool padded = nbytes == kBloscPadBytes && expected <= kBloscPadBytes;
+    if ((expected != kAnySize && nbytes != expected && !padded) || cbytes < kBloscHeader || cbytes > stored)
+        return false;
     return c.Skip(stored - kBloscHeader);
 }
 

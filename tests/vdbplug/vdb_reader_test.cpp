@@ -381,6 +381,16 @@ TEST_F(VdbReader, EveryCompressionAndValueTypeIsWalkedAndRead) {
     }
 }
 
+// OpenVDB pads blosc inputs under 128 bytes: a grid of a dozen like leaves
+// stores its delayed-load sizes as one padded block, which must be accepted.
+TEST_F(VdbReader, APaddedBloscDelayedLoadRecordIsAccepted) {
+    GridSpec g = Scalar("g", ValueType::Float, 0, {});
+    for (int i = 0; i < 12; ++i) g.voxels.push_back(Voxel{8 * i, 0, 0, {3, 0, 0}});  // one per leaf
+    const std::string path = Write("padded.vdb", {g}, 6);
+    ASSERT_EQ(Import(path, {{"g", 2, 1.0f}}), VdbPlug::kOk);
+    EXPECT_EQ(At(2, 88, 0, 0), 3.0f);
+}
+
 // A chunk size stored in a leaf's buffer that disagrees with the buffer made
 // OpenVDB 10 overflow the heap: the file is refused before OpenVDB reads it.
 TEST_F(VdbReader, ALeafChunkSizeThatDisagreesWithItsBufferIsRefused) {
