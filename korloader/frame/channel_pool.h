@@ -8,6 +8,11 @@
 // What the pool keeps is bounded (kDefaultBoundBytes, or the environment
 // variable KORLOADER_CHANNEL_POOL_MB read at the first use) and freed when
 // the library is unloaded. Safe on many threads.
+//
+// Large arrays the library makes for channels ask for transparent huge pages
+// (KORLOADER_HUGE_PAGES=0 turns that off): the first touch of a fresh 64 MiB
+// array then costs 32 faults instead of 16384, and the decoder's strided
+// passes miss the TLB far less. They stay new[] arrays, freed with delete[].
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +21,14 @@ namespace ChannelPool {
 
 constexpr int64_t kDefaultBoundBytes = int64_t{512} << 20;
 constexpr int kMaxKept = 16;
+
+// Arrays of at least this many bytes ask for huge pages.
+constexpr size_t kHugePageMinBytes = size_t{4} << 20;
+
+// A new float[values] (contents undefined), advised onto huge pages when it
+// is large and huge pages are on. Freed with delete[]. Null when memory is
+// short.
+float* MakeArray(size_t values) noexcept;
 
 // An array of exactly `values` floats (contents undefined): a kept one of
 // that count, else a new one. Null when memory is short.
@@ -32,6 +45,7 @@ struct Stats {
     int32_t keptArrays = 0;
     int64_t reused = 0;  // Takes served by a kept array
     int64_t made = 0;    // Takes that made a new array
+    bool hugePages = false;  // large arrays ask for huge pages
 };
 Stats GetStats() noexcept;
 // Tests and tools: a bound in bytes (negative: back to the default or the

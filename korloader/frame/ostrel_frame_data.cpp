@@ -151,7 +151,8 @@ bool OstrelFrameData::ExpandPackedColour() noexcept {
     float* made[3] = {};
     const int targets[3] = {KOR_GRID_COLOUR_R, KOR_GRID_COLOUR_G, KOR_GRID_COLOUR_B};
     for (int t = 0; t < 3; ++t) {
-        if (!newArray(made[t], cells)) {
+        made[t] = ChannelPool::MakeArray(cells);
+        if (made[t] == nullptr) {
             for (float*& array : made) deleteArray(array);
             return false;
         }
@@ -184,8 +185,8 @@ float* OstrelFrameData::DeriveSpeed() noexcept {
     const float* vz = GetChannel(KOR_GRID_VELOCITY_Z);
     if (vx == nullptr || vy == nullptr || vz == nullptr) return nullptr;
     const size_t cells = static_cast<size_t>(CellCount());
-    float* speed = nullptr;
-    if (!newArray(speed, cells)) return nullptr;
+    float* speed = ChannelPool::MakeArray(cells);
+    if (speed == nullptr) return nullptr;
     for (size_t n = 0; n < cells; ++n) speed[n] = std::sqrt(vx[n] * vx[n] + vy[n] * vy[n] + vz[n] * vz[n]);
     return speed;
 }

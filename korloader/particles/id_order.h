@@ -23,7 +23,4 @@ public:
 
     // The decoded ID values the comparison reads (not owned).
     const int64_t* ids = nullptr;
-
-private:
-    void SortShortRuns(int* a, int n) const noexcept;
 };

@@ -210,4 +210,22 @@ bool ListDirectory(const char* utf8Pattern, ListCallback onEntry, void* context)
     }
 }
 
+// --- Memory
+
+void AdviseHugePages(void* start, size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(start);
+    if (start == nullptr || bytes > UINTPTR_MAX - from || from > UINTPTR_MAX - (kHugePage - 1)) return;
+    const uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (from + bytes) & ~(kHugePage - 1);
+    // Refused when transparent huge pages are off or unknown to the kernel:
+    // the memory then simply stays on small pages.
+    if (end > first) (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
 }  // namespace KorPlatform

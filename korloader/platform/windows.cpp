@@ -265,4 +265,10 @@ bool ListDirectory(const char* utf8Pattern, ListCallback onEntry, void* context)
     return true;
 }
 
+// --- Memory
+
+// Large pages on Windows need a privilege hosts rarely hold, and only memory
+// made by VirtualAlloc can have them: arrays stay on normal pages.
+void AdviseHugePages(void* /*start*/, size_t /*bytes*/) noexcept {}
+
 }  // namespace KorPlatform

@@ -3,6 +3,7 @@
 // the way it was made (run under ASan).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "frame/channel_pool.h"
 #include "frame/import_kor.h"
 #include "frame/ostrel_frame_data.h"
+#include "platform/platform.h"
 #include "plugin_sdk/kor_plugin.h"
 #include "support/kor_writer.h"
 
@@ -91,4 +93,28 @@ TEST(ChannelPool, ArraysAModuleStoresAreFreedAsMadeAndNeverPooled) {
     ASSERT_NE(next, nullptr);
     for (size_t i = 0; i < 8 * 8 * 8 + 4; ++i) next[i] = 1.0f;
     ChannelPool::Give(next, 8 * 8 * 8 + 4);
+}
+
+TEST(ChannelPool, HugePageArraysAreOrdinaryArraysAndAdviceIsSafeOnAnyRange) {
+    PoolReset reset;
+    // Large enough to be advised, with a tail past the last whole huge page:
+    // written end to end, kept, taken back intact and freed with delete[].
+    const size_t values = (ChannelPool::kHugePageMinBytes + (size_t{3} << 20) + 12) / sizeof(float);
+    float* array = ChannelPool::Take(values);
+    ASSERT_NE(array, nullptr);
+    for (size_t i = 0; i < values; ++i) array[i] = static_cast<float>(i & 1023);
+    ChannelPool::Give(array, values);
+    float* again = ChannelPool::Take(values);
+    ASSERT_EQ(again, array);
+    EXPECT_EQ(again[values - 1], static_cast<float>((values - 1) & 1023));
+    ChannelPool::Give(again, values);
+    ChannelPool::Drain();
+    // Advice is a no-op on ranges holding no whole huge page or wrapping around.
+    char small[64];
+    KorPlatform::AdviseHugePages(nullptr, size_t{8} << 20);
+    KorPlatform::AdviseHugePages(small, sizeof small);
+    KorPlatform::AdviseHugePages(small, SIZE_MAX);
+    KorPlatform::AdviseHugePages(reinterpret_cast<void*>(UINTPTR_MAX - 16), 64);
+    small[0] = 1;
+    EXPECT_EQ(small[0], 1);
 }

@@ -264,12 +264,15 @@ void ReferenceSort(const std::vector<int64_t>& ids, int* a, int* scratch, int n)
 
 TEST(ParticleIds, EqualIdsKeepTheOrderOfTheEarlierMergeSort) {
     std::mt19937 random(5);
-    const int64_t spans[] = {3, 50, 1 << 12, 1LL << 30};
+    // One, two and three passes on packed 32-bit keys, a span of exactly 32
+    // bits, and one of all 64 bits.
+    const int64_t spans[] = {3, 50, 1 << 12, 1 << 25, 1LL << 32, 1LL << 30};
     for (int n : {2, 6, 7, 13, 64, 1000, 4099, 100003})
         for (int64_t span : spans) {
             std::vector<int64_t> ids(n);
             for (int64_t& id : ids) id = static_cast<int64_t>(random() % span) - span / 2;
-            if (span == spans[3]) ids[0] = INT64_MIN, ids[n - 1] = INT64_MAX;  // a span of all 64 bits
+            if (span == spans[4]) ids[0] = -span / 2, ids[n - 1] = span / 2 - 1;  // keys 0 .. 2^32 - 1
+            if (span == spans[5]) ids[0] = INT64_MIN, ids[n - 1] = INT64_MAX;  // a span of all 64 bits
             std::vector<int> expected(n), scratch(n);
             std::iota(expected.begin(), expected.end(), 0);
             ReferenceSort(ids, expected.data(), scratch.data(), n);

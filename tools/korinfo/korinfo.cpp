@@ -105,10 +105,10 @@ int main(int argc, char** argv) {
     if (options.stats && !options.json) {
         // The channel arrays of frames given back, kept for the next frames.
         const ChannelPool::Stats pool = ChannelPool::GetStats();
-        std::printf("channel pool: %d arrays kept, %.1f MiB (bound %.1f MiB); %lld reads reused an array, %lld made one\n",
+        std::printf("channel pool: %d arrays kept, %.1f MiB (bound %.1f MiB); %lld reads reused an array, %lld made one; huge pages %s\n",
                     pool.keptArrays, static_cast<double>(pool.keptBytes) / (1 << 20),
                     static_cast<double>(pool.boundBytes) / (1 << 20), static_cast<long long>(pool.reused),
-                    static_cast<long long>(pool.made));
+                    static_cast<long long>(pool.made), pool.hugePages ? "on" : "off");
     }
     // A report that did not reach its reader (a full disk, a closed pipe) is a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
