@@ -30,7 +30,7 @@ bool Cursor::Fill(uint64_t n) noexcept {
     return true;
 }
 
-bool Cursor::Read(void* to, uint64_t n) noexcept {
+bool Cursor::ReadSlow(void* to, uint64_t n) noexcept {
     if (!ok_ || n > end_ - pos_) return ok_ = false;
     if (n == 0) return true;
     if (direct_ != nullptr) {
@@ -41,12 +41,6 @@ bool Cursor::Read(void* to, uint64_t n) noexcept {
         if (!Fill(n)) return false;
         std::memcpy(to, window_.data() + (pos_ - windowStart_), static_cast<size_t>(n));
     }
-    pos_ += n;
-    return true;
-}
-
-bool Cursor::Skip(uint64_t n) noexcept {
-    if (!ok_ || n > end_ - pos_) return ok_ = false;
     pos_ += n;
     return true;
 }

@@ -26,8 +26,21 @@ public:
     // Bytes between the position and the end of the stretch.
     uint64_t Left() const noexcept { return ok_ ? end_ - pos_ : 0; }
 
-    bool Read(void* to, uint64_t n) noexcept;
-    bool Skip(uint64_t n) noexcept;
+    bool Read(void* to, uint64_t n) noexcept {
+        // In memory: a copy of known size for Get, inlined; the walk reads
+        // a few small fields of every leaf.
+        if (direct_ != nullptr && ok_ && n <= end_ - pos_) {
+            std::memcpy(to, direct_ + pos_, static_cast<size_t>(n));
+            pos_ += n;
+            return true;
+        }
+        return ReadSlow(to, n);
+    }
+    bool Skip(uint64_t n) noexcept {
+        if (!ok_ || n > end_ - pos_) return ok_ = false;
+        pos_ += n;
+        return true;
+    }
     // Moves to `pos`, which must lie between the position and the end.
     bool SkipTo(uint64_t pos) noexcept { return pos >= pos_ && Skip(pos - pos_); }
     template <class T>
@@ -41,6 +54,7 @@ public:
     bool SkipString() noexcept { return Skip(Get<uint32_t>()); }
 
 private:
+    bool ReadSlow(void* to, uint64_t n) noexcept;
     bool Fill(uint64_t n) noexcept;
 
     PluginIo::ByteSource& source_;

@@ -121,10 +121,19 @@ bool WalkTransform(Cursor& c) {
     return size != 0 && c.Skip(size);
 }
 
+// Bits set in a mask. A portable build has no popcount instruction and
+// std::popcount becomes a library call per word; this folds in registers.
+inline uint64_t BitsOn(uint64_t w) {
+    w = w - ((w >> 1) & 0x5555555555555555u);
+    w = (w & 0x3333333333333333u) + ((w >> 2) & 0x3333333333333333u);
+    w = (w + (w >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+    return (w * 0x0101010101010101u) >> 56;
+}
+
 template <size_t Words>
 uint64_t CountOn(const std::array<uint64_t, Words>& mask) {
     uint64_t n = 0;
-    for (uint64_t w : mask) n += std::popcount(w);
+    for (uint64_t w : mask) n += BitsOn(w);
     return n;
 }
 
