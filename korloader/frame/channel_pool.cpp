@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "platform/platform.h"
 #include "util/environment.h"
+#include "util/huge_pages.h"
 #include "util/nothrow_new.h"
 
 namespace ChannelPool {
@@ -50,18 +50,6 @@ int64_t BoundLocked() noexcept {
     return g_bound;
 }
 
-// Huge pages: -1 not read yet, else 0 or 1. Read once, from any thread.
-std::atomic<int> g_hugePages{-1};
-
-bool HugePagesOn() noexcept {
-    int on = g_hugePages.load(std::memory_order_relaxed);
-    if (on < 0) {
-        on = ZUtils::EnvironmentNumber("KORLOADER_HUGE_PAGES", 1) != 0 ? 1 : 0;
-        g_hugePages.store(on, std::memory_order_relaxed);
-    }
-    return on != 0;
-}
-
 // Removes the oldest kept array into `out` (to be freed outside the lock).
 bool PopOldestLocked(Kept& out) noexcept {
     if (g_count == 0) return false;
@@ -88,8 +76,7 @@ struct DrainAtUnload {
 float* MakeArray(size_t values) noexcept {
     float* array = nullptr;
     if (!newArray(array, values)) return nullptr;
-    if (values >= kHugePageMinBytes / sizeof(float) && HugePagesOn())
-        KorPlatform::AdviseHugePages(array, values * sizeof(float));
+    ZUtils::AdviseLargeArray(array, values * sizeof(float));
     return array;
 }
 
@@ -152,7 +139,7 @@ Stats GetStats() noexcept {
     s.keptArrays = g_count;
     s.reused = g_reused;
     s.made = g_made;
-    s.hugePages = HugePagesOn();
+    s.hugePages = ZUtils::HugePagesOn();
     return s;
 }
 

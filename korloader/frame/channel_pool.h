@@ -10,9 +10,7 @@
 // the library is unloaded. Safe on many threads.
 //
 // Large arrays the library makes for channels ask for transparent huge pages
-// (KORLOADER_HUGE_PAGES=0 turns that off): the first touch of a fresh 64 MiB
-// array then costs 32 faults instead of 16384, and the decoder's strided
-// passes miss the TLB far less. They stay new[] arrays, freed with delete[].
+// (util/huge_pages.h). They stay new[] arrays, freed with delete[].
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +19,6 @@ namespace ChannelPool {
 
 constexpr int64_t kDefaultBoundBytes = int64_t{512} << 20;
 constexpr int kMaxKept = 16;
-
-// Arrays of at least this many bytes ask for huge pages.
-constexpr size_t kHugePageMinBytes = size_t{4} << 20;
 
 // A new float[values] (contents undefined), advised onto huge pages when it
 // is large and huge pages are on. Freed with delete[]. Null when memory is

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "util/huge_pages.h"
 #include "util/nothrow_new.h"
 
 namespace {
@@ -33,13 +33,12 @@ public:
     Scratch& operator=(const Scratch&) = delete;
     bool Make(size_t count) noexcept {
         if (!newArray(data_, count)) return false;
-        if (count * sizeof(T) >= kHugeScratchBytes) KorPlatform::AdviseHugePages(data_, count * sizeof(T));
+        ZUtils::AdviseLargeArray(data_, count * sizeof(T));
         return true;
     }
     T* Data() const noexcept { return data_; }
 
 private:
-    static constexpr size_t kHugeScratchBytes = size_t{4} << 20;
     T* data_ = nullptr;
 };
 

@@ -12,6 +12,7 @@
 #include "frame/import_kor.h"
 #include "frame/ostrel_frame_data.h"
 #include "platform/platform.h"
+#include "util/huge_pages.h"
 #include "plugin_sdk/kor_plugin.h"
 #include "support/kor_writer.h"
 
@@ -99,7 +100,7 @@ TEST(ChannelPool, HugePageArraysAreOrdinaryArraysAndAdviceIsSafeOnAnyRange) {
     PoolReset reset;
     // Large enough to be advised, with a tail past the last whole huge page:
     // written end to end, kept, taken back intact and freed with delete[].
-    const size_t values = (ChannelPool::kHugePageMinBytes + (size_t{3} << 20) + 12) / sizeof(float);
+    const size_t values = (ZUtils::kHugePageMinBytes + (size_t{3} << 20) + 12) / sizeof(float);
     float* array = ChannelPool::Take(values);
     ASSERT_NE(array, nullptr);
     for (size_t i = 0; i < values; ++i) array[i] = static_cast<float>(i & 1023);
