@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/entropy_coder.h"
 #include "codecs/sg_compressor.h"
 #include "support/byte_writer.h"
 #include "support/entropy_encoder.h"
@@ -141,16 +142,45 @@ BENCHMARK(BM_Decode)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// The entropy expansion alone of the same streams, a piece of 64 KiB at a
+// time into one small buffer, as the decoder stages it: what no work on the
+// passes can take off a decode.
+void BM_ExpandOnly(benchmark::State& state) {
+    const std::vector<uint8_t>& stream = Stream(static_cast<int>(state.range(0)), false);
+    constexpr size_t kHeaderBytes = 28, kPiece = 16384;
+    std::vector<int32_t> piece(kPiece + EntropyCoder::kExpandSlack);
+    double seconds = 0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        EntropyCoder coder;
+        bool ok = coder.InitDecoder(stream.data() + kHeaderBytes, stream.size() - kHeaderBytes) &&
+                  coder.BeginExpand(kCells, 0);
+        for (size_t done = 0; ok && done < kCells; done += kPiece)
+            ok = coder.ExpandNext(piece.data(), kPiece, EntropyCoder::kExpandSlack);
+        benchmark::DoNotOptimize(piece.data());
+        seconds += ThreadSeconds() - t0;
+        if (!ok) {
+            state.SkipWithError("expansion failed");
+            return;
+        }
+    }
+    const std::vector<float>& field = Field();
+    state.counters["memcpy_ratio"] = seconds / static_cast<double>(state.iterations()) / MemcpySeconds(field.data());
+}
+BENCHMARK(BM_ExpandOnly)->ArgName("passes")->DenseRange(1, 4)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // A quantised stream of nx x ny x nz small random tokens with the given
 // pass count, written directly (the test encoder's differencing would take
 // long with many passes). The decoded values are of no interest, the time is.
-std::vector<uint8_t> ShapeStream(int32_t nx, int32_t ny, int32_t nz, int passes) {
+// With `zeros`, every token is 0: the expansion is one long run, and the
+// time is that of the passes and the conversion.
+std::vector<uint8_t> ShapeStream(int32_t nx, int32_t ny, int32_t nz, int passes, bool zeros = false) {
     const size_t n = static_cast<size_t>(nx) * ny * nz;
     std::vector<int32_t> values(n);
     uint32_t x = 12345;
     for (int32_t& v : values) {
         x = x * 1664525u + 1013904223u;
-        v = static_cast<int32_t>(x >> 28);
+        v = zeros ? 0 : static_cast<int32_t>(x >> 28);
     }
     const std::vector<uint8_t> block = KorTest::EncodeEntropyBlock(KorTest::Tokenize(values.data(), n));
     KorTest::ByteWriter s;
@@ -159,6 +189,24 @@ std::vector<uint8_t> ShapeStream(int32_t nx, int32_t ny, int32_t nz, int passes)
     s.Put(static_cast<uint8_t>(passes)).PutBytes(block);
     return s.Get();
 }
+
+// The passes alone over the 256^3 grid, against memcpy of its floats; and
+// over 16 of its slices, which the caches hold, per cell.
+void BM_PassesOnly(benchmark::State& state) {
+    const int32_t nz = static_cast<int32_t>(state.range(0));
+    const size_t n = static_cast<size_t>(kSide) * kSide * nz;
+    const std::vector<uint8_t> stream = ShapeStream(kSide, kSide, nz, static_cast<int>(state.range(1)), true);
+    std::unique_ptr<float[]> out(new float[n]);
+    const double seconds = SecondsPerDecode(state, stream, out.get(), n);
+    if (seconds < 0) return;
+    if (n == kCells) state.counters["memcpy_ratio"] = seconds / MemcpySeconds(Field().data());
+    state.counters["ns_per_cell"] = seconds / static_cast<double>(n) * 1e9;
+}
+BENCHMARK(BM_PassesOnly)
+    ->ArgNames({"nz", "passes"})
+    ->ArgsProduct({{kSide, 16}, {0, 1, 2, 4}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Decode time of one shape, per cell as well.
 void BM_DecodeShape(benchmark::State& state) {
