@@ -292,53 +292,39 @@ bool EntropyCoder::BuildTable() noexcept {
 }
 
 // What the expansion writes for each index: the codes that lie whole
-// within the index's bits, as many as the segments hold (at least the
-// first, unless it is slow).
+// within the index's bits, as many as a step holds (at least the first,
+// unless it is slow).
 void EntropyCoder::FillRunTable() noexcept {
-    struct Segments {
-        uint32_t value[kSegments] = {0, 0, 0};
-        unsigned start[kSegments] = {0, 0, 0};
-        unsigned used = 0;  // literal segments
-        unsigned cells = 0;
-        // Adds one token; false (unchanged) when the segments cannot take it.
-        bool Add(int32_t token) {
-            if (token >= 0) {
-                if (used == kSegments) return false;
-                value[used] = static_cast<uint32_t>(token);
-                start[used++] = cells++;
-                return true;
-            }
-            // A run repeats the last value: it lengthens the open segment
-            // (the lead while there is no value yet).
-            const int64_t copies = -int64_t{token};
-            const unsigned from = used == 0 ? 0 : start[used - 1];
-            if (cells - from + copies > kSegment) return false;
-            cells += static_cast<unsigned>(copies);
-            return true;
-        }
-    };
     const uint32_t size = uint32_t(1) << tableBits_;
     for (uint32_t index = 0; index < size; ++index) {
-        const TableEntry* code = &table_[index];
-        Segments segments;
-        unsigned length = 0;
-        while (code->kind == kToken && length + code->length <= tableBits_ && segments.Add(code->value)) {
-            length += code->length;
-            code = &table_[index >> length];
-        }
         RunEntry& run = runs_[index];
         run = RunEntry{};
+        unsigned length = 0, cells = 0, lead = 0;
+        bool literal = false;
+        uint32_t value = 0;  // the value a run repeats (none before the first literal)
+        for (const TableEntry* code = &table_[index]; code->kind == kToken && length + code->length <= tableBits_;
+             code = &table_[index >> length]) {
+            const int32_t token = code->value;
+            const uint64_t copies = token >= 0 ? 1 : uint64_t(0) - static_cast<uint64_t>(int64_t{token});
+            if (copies > kStepCells - cells) break;
+            if (token >= 0) {
+                value = static_cast<uint32_t>(token);
+                literal = true;
+            } else if (!literal) {
+                lead += static_cast<unsigned>(copies);
+            }
+            for (uint64_t c = 0; c < copies; ++c) run.value[cells++] = value;
+            length += code->length;
+        }
         if (length == 0) {
             runLengths_[index] = kSlowCode;
             continue;
         }
-        runLengths_[index] = static_cast<uint8_t>(length | (segments.used == 0 ? kRunsOnly : 0));
-        run.cells = static_cast<uint8_t>(segments.cells);
-        for (unsigned s = 0; s < kSegments; ++s) {
-            const bool used = s < segments.used;
-            run.start[s] = static_cast<uint8_t>(used ? segments.start[s] : segments.cells);
-            run.value[s] = used ? segments.value[s] : s == 0 ? 0 : run.value[s - 1];
-        }
+        for (unsigned c = cells; c < kStepCells; ++c) run.value[c] = value;
+        run.last = value;
+        run.lead = static_cast<uint8_t>(lead);
+        run.cells = static_cast<uint8_t>(cells);
+        runLengths_[index] = static_cast<uint8_t>(length | (literal ? 0 : kRunsOnly));
     }
     runBase_ = 0;
 }
@@ -347,8 +333,10 @@ void EntropyCoder::FillRunTable() noexcept {
 void EntropyCoder::RebaseRunTable(uint32_t base) noexcept {
     const uint32_t size = uint32_t(1) << tableBits_;
     const uint32_t shift = base - runBase_;
-    for (uint32_t index = 0; index < size; ++index)
+    for (uint32_t index = 0; index < size; ++index) {
         for (uint32_t& value : runs_[index].value) value += shift;
+        runs_[index].last += shift;
+    }
     runBase_ = base;
 }
 
@@ -464,12 +452,21 @@ inline void FillValue(AliasedInt32* to, size_t copies, uint32_t value) noexcept 
     for (size_t c = 0; c < copies; ++c) to[c] = v;
 }
 
-// kSegment (8) copies of value at to.
-inline void FillSegment(AliasedInt32* to, uint32_t value) noexcept {
-    const auto v = static_cast<int32_t>(value);
-    const Quad quad = {v, v, v, v};
-    StoreQuad(to, quad);
-    StoreQuad(to + 4, quad);
+// The kStepCells values of one look-up: the previous value in the lanes
+// below run.lead, the table's values above, chosen with masks.
+template <class Run>
+inline void StoreStep(AliasedInt32* to, const Run& run, uint32_t previous) noexcept {
+    const auto p = static_cast<int32_t>(previous);
+    const Quad previousQuad = {p, p, p, p};
+    const int32_t lead = run.lead;
+    const Quad leadQuad = {lead, lead, lead, lead};
+    for (int32_t q = 0; q < static_cast<int32_t>(sizeof run.value / 16); ++q) {
+        Quad values;
+        std::memcpy(&values, run.value + 4 * q, 16);
+        const Quad lanes = {4 * q, 4 * q + 1, 4 * q + 2, 4 * q + 3};
+        const Quad previousLanes = lanes < leadQuad;  // all ones where the previous value goes
+        StoreQuad(to + 4 * q, values ^ ((values ^ previousQuad) & previousLanes));
+    }
 }
 
 // Where the expansion stands: the next value's index, the last value, and
@@ -575,10 +572,10 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noe
         AliasedInt32* const to = e.out;
         size_t i = e.i;
         uint32_t last = e.last;
-        // A look-up advances by at most 4 kSegment values and stores at
-        // most as many from where it starts: it needs that room before
-        // out + count, less the slack after it.
-        const size_t storeRoom = slack >= 4 * kSegment ? 0 : 4 * kSegment - slack;
+        // A look-up advances by at most kStepCells values and stores that
+        // many from where it starts: it needs that room before out + count,
+        // less the slack after it.
+        const size_t storeRoom = slack >= kStepCells ? 0 : kStepCells - slack;
         enum Step { kNext, kEndGroup, kStop };
         auto step = [&]() {
             const auto index = static_cast<uint32_t>(in.bits & codes.mask);
@@ -598,13 +595,10 @@ bool EntropyCoder::ExpandLoop(AliasedInt32* out, size_t count, size_t slack) noe
             const RunEntry& run = codes.runs[index];
             if (count - i < std::max<size_t>(run.cells, storeRoom)) return kStop;
             in.Consume(length & kLengthBits);
-            FillSegment(to + i, last);
-            FillSegment(to + i + run.start[0], run.value[0]);
-            FillSegment(to + i + run.start[1], run.value[1]);
-            FillSegment(to + i + run.start[2], run.value[2]);
+            StoreStep(to + i, run, last);
             i += run.cells;
             const uint32_t keep = 0u - ((length & kRunsOnly) >> 6);
-            last = (last & keep) | (run.value[2] & ~keep);
+            last = (last & keep) | (run.last & ~keep);
             return kNext;
         };
         for (Step s = kNext; s != kStop;) {
@@ -649,8 +643,7 @@ bool EntropyCoder::ExpandNext(AliasedInt32* out, size_t count, size_t slack) noe
     if (!ready_ || failed_ || count > expandLeft_ || (out == nullptr && count != 0)) return false;
     if (count == 0) return true;
     static_assert(4 * kTableBits <= 56, "a group of table codes must fit one refill");
-    static_assert(kSegment == 8, "FillSegment writes eight values");
-    static_assert(kExpandSlack == 4 * kSegment, "a look-up's stores reach 4 kSegment values");
+    static_assert(kStepCells % 4 == 0 && kStepCells <= kExpandSlack, "a look-up stores kStepCells values");
     static_assert(kTableBits <= kLengthBits && kRunsOnly >> 6 == 1, "the length byte's fields");
     const bool ok = !direct_       ? ExpandLoop<false, 4>(out, count, slack)
                     : count_ <= 14 ? ExpandLoop<true, 4>(out, count, slack)

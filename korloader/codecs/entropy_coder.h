@@ -60,8 +60,8 @@ public:
 
     // Codes up to this many bits are decoded with one table look-up; longer
     // ones continue in the tree. The tables of 2^11 entries (12 bytes to
-    // decode one code, 16 to expand up to three, 1 for the length) take
-    // 58 KiB; 12 bits measured no faster.
+    // decode one code, 40 to expand up to kStepCells values, 1 for the
+    // length) take 106 KiB; 12 bits measured no faster.
     static constexpr unsigned kTableBits = 11;
 
 private:
@@ -89,26 +89,25 @@ private:
         uint8_t length;
         uint8_t kind;
     };
-    // What the expansion writes for the next kTableBits bits: up to three
-    // whole codes, as segments of equal values. First `start[0]` copies of
-    // the previous value (runs), then value[s] from start[s] on, up to the
-    // next start or `cells`. Each segment is at most kSegment long, so each
-    // goes out as one store of kSegment lanes, which the next segment or
-    // look-up overwrites where it reaches too far. Segments a look-up does
-    // not use start at `cells` and repeat its last value, which is
-    // value[2]. Values include the expansion's base.
-    static constexpr unsigned kSegment = 8;
-    static constexpr unsigned kSegments = 3;
+    // What the expansion writes for the next kTableBits bits: the whole
+    // codes that lie within them, as long as their values fit kStepCells.
+    // First `lead` copies of the previous value (runs), then value[lead] up
+    // to value[cells - 1]. A look-up stores all kStepCells lanes at once,
+    // the previous value in the lanes below `lead`; what it stores past
+    // `cells` is overwritten by what follows. `last` is the value of the
+    // last literal. Values include the expansion's base.
+    static constexpr unsigned kStepCells = 8;
     struct RunEntry {
-        uint32_t value[kSegments];
-        uint8_t start[kSegments];
+        uint32_t value[kStepCells];
+        uint32_t last;
+        uint8_t lead;
         uint8_t cells;
     };
     // The byte per index that the look-up chain loads: the bits to consume
     // (low 6 bits), kRunsOnly when the codes are all runs (the previous
     // value stays the last one), and kSlowCode when the first code is
-    // longer than the table or a run longer than a segment, to be decoded
-    // on its own.
+    // longer than the table or a run longer than a step, to be decoded on
+    // its own.
     static constexpr uint8_t kLengthBits = 0x3F;
     static constexpr uint8_t kRunsOnly = 0x40;
     static constexpr uint8_t kSlowCode = 0x80;
