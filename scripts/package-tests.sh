@@ -110,7 +110,7 @@ libdir="$(dirname "$(find "$prefix" -name 'libkorloader.so.*.*.*' | head -n 1)")
 soname="$(readelf -d "$libdir"/libkorloader.so.*.*.* | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')"
 [ "$soname" = "libkorloader.so.3" ] || fail "SONAME is '$soname', not libkorloader.so.3"
 for f in include/korloader/korloader.h include/korloader/sdk/plugin_sdk/kor_plugin.h bin/korinfo bin/kor2vdb \
-         share/man/man1/korinfo.1 share/man/man1/kor2vdb.1 \
+         share/man/man1/korinfo.1.gz share/man/man1/kor2vdb.1.gz \
          share/doc/korloader/README.md share/doc/korloader/LICENSE; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
