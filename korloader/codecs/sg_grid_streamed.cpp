@@ -162,6 +162,18 @@ template <bool AddRows, bool AddSlice, bool Convert>
     if (Convert) out[i] = std::bit_cast<float>(rec(a));
 }
 
+// The adds and stores of one pass for the L cells from i, given their
+// running sums x (which become the pass's results).
+template <size_t L, bool AddRows, bool AddSlice, Output Out, class U>
+[[gnu::always_inline]] inline void FinishLanes(size_t i, U& x, Word* result, uint32_t* rowSums, float* out,
+                                               const ReconstructLanes<L>& lanes) noexcept {
+    if (AddRows) AddRow(x, rowSums + i);
+    std::memcpy(rowSums + i, &x, sizeof x);
+    if (AddSlice) AddRow(x, result + i);
+    std::memcpy(result + i, &x, sizeof x);
+    if (Out != kKeepOnly) WriteFloats<L, Out>(out + i, x, lanes);
+}
+
 // The pass over one row, L lanes at a time.
 template <size_t L, bool AddRows, bool AddSlice, Output Out>
 [[gnu::always_inline]] inline void PassRowBody(const PassRow& row, Reconstruct rec) noexcept {
@@ -174,39 +186,49 @@ template <size_t L, bool AddRows, bool AddSlice, Output Out>
     uint32_t* const rowSums = row.rowSums;
     float* const out = row.out;
     const size_t nx = row.nx;
-    const size_t head = std::min(row.start - 1, nx);
-    size_t i = 0;
-    for (; i < head; ++i) PassCell<AddRows, AddSlice, Convert>(i, source[i], result, rowSums, out, rec);
+    const size_t head = std::min(row.start - 1, nx);  // cells the running sum passes through
 
     // The running sum L lanes at a time: each vector is scanned in-register
-    // and offset by the carry, so the serial dependency is one add and one
-    // broadcast per L values.
-    uint32_t sum = 0;
-    // Vectors start where the destination is aligned to one, which the work
-    // rows are laid out to share: streaming stores need it, and a vector
-    // that straddles two cache lines costs two accesses. A row then leaves
-    // fewer cells over at its end.
-    for (; i < nx && reinterpret_cast<uintptr_t>(out + i) % (4 * L) != 0; ++i)
-        PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
+    // and offset by the carry, so the serial dependency is one add per
+    // vector: the vector's own total is broadcast beside it, not after the
+    // carry is added. Vectors start where the destination is aligned to
+    // one, which the work rows are laid out to share: streaming stores need
+    // it, and a vector that straddles two cache lines costs two accesses.
     const U zero = {};
     const ReconstructLanes<L> lanes(rec);
-    U carry = zero + sum;
+    U carry = zero;
+    size_t i = 0;
+    if (nx >= L && head < L && reinterpret_cast<uintptr_t>(out) % (4 * L) == 0) {
+        // An aligned row (the library's own channel arrays) starts with a
+        // whole vector whose head lanes keep their values out of the sum.
+        U laneIndex;
+        for (size_t l = 0; l < L; ++l) laneIndex[l] = static_cast<uint32_t>(l);
+        const U headLanes = (U)(laneIndex < zero + static_cast<uint32_t>(head));
+        U x;
+        std::memcpy(&x, source, sizeof x);
+        U summed = x & ~headLanes;
+        ScanLanes<L>(summed);
+        carry = zero + summed[L - 1];
+        summed += x & headLanes;
+        FinishLanes<L, AddRows, AddSlice, Out>(0, summed, result, rowSums, out, lanes);
+        i = L;
+    } else {
+        for (; i < head; ++i) PassCell<AddRows, AddSlice, Convert>(i, source[i], result, rowSums, out, rec);
+        uint32_t sum = 0;
+        for (; i < nx && reinterpret_cast<uintptr_t>(out + i) % (4 * L) != 0; ++i)
+            PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
+        carry += sum;
+    }
     for (; i + L <= nx; i += L) {
         U x;
         std::memcpy(&x, source + i, sizeof x);
         ScanLanes<L>(x);
-        // The carry chain is one add per vector: the vector's own total is
-        // broadcast beside it, not after the carry is added.
         const U total = zero + x[L - 1];
         x += carry;
         carry += total;
-        if (AddRows) AddRow(x, rowSums + i);
-        std::memcpy(rowSums + i, &x, sizeof x);
-        if (AddSlice) AddRow(x, result + i);
-        std::memcpy(result + i, &x, sizeof x);
-        if (Convert) WriteFloats<L, Out>(out + i, x, lanes);
+        FinishLanes<L, AddRows, AddSlice, Out>(i, x, result, rowSums, out, lanes);
     }
-    sum = carry[0];
+    uint32_t sum = carry[0];
     for (; i < nx; ++i) PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
 }
 

@@ -1,6 +1,8 @@
 #include "frame/channel_pool.h"
 
 #include <atomic>
+#include <cstdint>
+#include <new>
 
 #include "util/environment.h"
 #include "util/huge_pages.h"
@@ -71,6 +73,19 @@ struct DrainAtUnload {
     }
 } g_drainAtUnload;
 
+// The arrays the pool hands out start on a cache line: the grid decoder's
+// vectors then cover each row from its first cell. Only the pool frees them.
+constexpr std::align_val_t kPoolAlignment{64};
+
+float* MakePoolArray(size_t values) noexcept {
+    if (ZUtils::AllocationShouldFail() || values > SIZE_MAX / sizeof(float)) return nullptr;
+    auto* array = static_cast<float*>(::operator new[](values * sizeof(float), kPoolAlignment, std::nothrow));
+    if (array != nullptr) ZUtils::AdviseLargeArray(array, values * sizeof(float));
+    return array;
+}
+
+void FreePoolArray(float* array) noexcept { ::operator delete[](array, kPoolAlignment); }
+
 }  // namespace
 
 float* MakeArray(size_t values) noexcept {
@@ -95,7 +110,7 @@ float* Take(size_t values) noexcept {
         }
         ++g_made;
     }
-    return MakeArray(values);
+    return MakePoolArray(values);
 }
 
 void Give(float* array, size_t values) noexcept {
@@ -116,8 +131,8 @@ void Give(float* array, size_t values) noexcept {
             kept = true;
         }
     }
-    for (int i = 0; i < evictions; ++i) delete[] evicted[i].array;
-    if (!kept) delete[] array;
+    for (int i = 0; i < evictions; ++i) FreePoolArray(evicted[i].array);
+    if (!kept) FreePoolArray(array);
 }
 
 void Drain() noexcept {
@@ -127,7 +142,7 @@ void Drain() noexcept {
             Lock lock;
             if (!PopOldestLocked(oldest)) return;
         }
-        delete[] oldest.array;
+        FreePoolArray(oldest.array);
     }
 }
 
@@ -153,7 +168,7 @@ void SetBound(int64_t bytes) noexcept {
         const int64_t bound = BoundLocked();
         while (g_keptBytes > bound && PopOldestLocked(evicted[evictions])) ++evictions;
     }
-    for (int i = 0; i < evictions; ++i) delete[] evicted[i].array;
+    for (int i = 0; i < evictions; ++i) FreePoolArray(evicted[i].array);
 }
 
 }  // namespace ChannelPool

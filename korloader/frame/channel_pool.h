@@ -2,15 +2,16 @@
 // next frame of the same grid size, so that sequence playback decodes into
 // memory already faulted in instead of fresh pages.
 //
-// Every array is made with new float[values] and is either kept here or
-// freed with delete[]. Only arrays the library decodes itself come from the
-// pool; arrays that import modules make keep their own new[]/delete[].
+// The arrays of Take start on a cache line and go back through Give only:
+// the pool keeps or frees them. Only arrays the library decodes itself come
+// from the pool; arrays that import modules make keep their own
+// new[]/delete[], and so do those of MakeArray.
 // What the pool keeps is bounded (kDefaultBoundBytes, or the environment
 // variable KORLOADER_CHANNEL_POOL_MB read at the first use) and freed when
 // the library is unloaded. Safe on many threads.
 //
 // Large arrays the library makes for channels ask for transparent huge pages
-// (util/huge_pages.h). They stay new[] arrays, freed with delete[].
+// (util/huge_pages.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +26,9 @@ constexpr int kMaxKept = 16;
 // short.
 float* MakeArray(size_t values) noexcept;
 
-// An array of exactly `values` floats (contents undefined): a kept one of
-// that count, else a new one. Null when memory is short.
+// An array of exactly `values` floats (contents undefined), aligned to 64
+// bytes: a kept one of that count, else a new one. Null when memory is
+// short. It goes back through Give, never to delete[].
 float* Take(size_t values) noexcept;
 // Gives back an array Take made for `values` floats: kept when the bound
 // allows (the oldest kept arrays are freed to make room), else freed.
