@@ -41,6 +41,8 @@
 // Ownership of what a module hands over:
 // - The frame belongs to the library. Before an import it is fresh: no
 //   channel arrays, channel mask 0, grid 0 x 0 x 0, identity transform.
+//   (Arrays the library decodes itself are made another way; a module never
+//   sees one.)
 //   A module writes only nx, ny, nz, transform, channelMask and channels[]
 //   (SetGrid and SetChannel below).
 // - A channel array holds at least nx*ny*nz floats (cell (i,j,k) at
