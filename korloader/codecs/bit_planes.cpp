@@ -75,18 +75,31 @@ using Lanes = typename VectorTypes<L>::Unsigned;
 // The rows of one bit stage that have bit S of their index clear: the n-th of them.
 constexpr int LowRow(int s, int n) noexcept { return ((n & ~(s - 1)) << 1) | (n & (s - 1)); }
 
+// Stage S of the bit transposes, on pairs of rows k and k | S for the N-th k
+// with bit S clear.
+// Rows of 16 lanes take two shifts and two bit selects per pair (selects are
+// one instruction there); narrower rows the three exclusive ors of the
+// classic exchange, which they do in fewer instructions.
 template <int S, uint32_t M, class V, int... N>
-[[gnu::always_inline]] inline void BitStage(V rows[32], std::integer_sequence<int, N...>) noexcept {
+[[gnu::always_inline]] inline void BitStage(V rows[], std::integer_sequence<int, N...>) noexcept {
     auto exchange = [](V& a, V& b) {
-        const V t = ((a >> S) ^ b) & M;
-        b ^= t;
-        a ^= t << S;
+        if constexpr (sizeof(V) == 64) {
+            const V down = a >> S, up = b << S;
+            // ((x ^ y) & m) ^ y picks x where m is set: one ternary logic op.
+            a = ((a ^ up) & M) ^ up;
+            b = ((down ^ b) & M) ^ b;
+        } else {
+            const V t = ((a >> S) ^ b) & M;
+            b ^= t;
+            a ^= t << S;
+        }
     };
     (exchange(rows[LowRow(S, N)], rows[LowRow(S, N) | S]), ...);
 }
 
 // Lanes whose bit W is set in the low row take the high row's lanes below
-// them, and the other way round: reg bit log2(W) and lane bit log2(W) swap.
+// them, and the other way round: row-index bit log2(W) and lane-index bit
+// log2(W) swap.
 template <size_t L, int W, size_t... I>
 [[gnu::always_inline]] inline void LaneExchange(Lanes<L>& a, Lanes<L>& b, std::index_sequence<I...>) noexcept {
     const Lanes<L> low = __builtin_shufflevector(a, b, ((I & W) ? L + I - W : I)...);
@@ -96,28 +109,25 @@ template <size_t L, int W, size_t... I>
 }
 
 template <size_t L, int W, int... N>
-[[gnu::always_inline]] inline void LaneStage(Lanes<L> rows[32], std::integer_sequence<int, N...>) noexcept {
+[[gnu::always_inline]] inline void LaneStage(Lanes<L> rows[16], std::integer_sequence<int, N...>) noexcept {
     (LaneExchange<L, W>(rows[LowRow(W, N)], rows[LowRow(W, N) | W], std::make_index_sequence<L>()), ...);
 }
 
-template <size_t L, int... K>
-[[gnu::always_inline]] inline void StoreRows(const Lanes<L> rows[32], uint32_t* out,
+// Rows [h, h + 16) of a group: after the lane stages row k holds particles
+// L·m .. L·m + L - 1 of the group, m as below.
+template <size_t L, int H, int... K>
+[[gnu::always_inline]] inline void StoreRows(const Lanes<L> rows[16], uint32_t* out,
                                              std::integer_sequence<int, K...>) noexcept {
-    // Row k holds particles L·m .. L·m + L - 1 of the group, m as below.
     constexpr int logL = L == 16 ? 4 : L == 8 ? 3 : 2;
-    ((std::memcpy(out + L * static_cast<size_t>((K >> logL) | ((K & (L - 1)) << (5 - logL))), &rows[K],
+    ((std::memcpy(out + L * static_cast<size_t>(((H + K) >> logL) | (((H + K) & (L - 1)) << (5 - logL))), &rows[K],
                   sizeof(Lanes<L>))),
      ...);
 }
 
-// One group: L plane words of 32 rows `rowStride` words apart, to 32·L
-// particle-consecutive words at `out`.
-template <size_t L>
-[[gnu::always_inline]] inline void TransposeGroup(const uint32_t* rowsIn, int64_t rowStride, uint32_t* out) noexcept {
-    Lanes<L> rows[32];
-    for (int b = 0; b < 32; ++b) std::memcpy(&rows[b], rowsIn + b * rowStride, sizeof(Lanes<L>));
-    const auto pairs = std::make_integer_sequence<int, 16>();
-    BitStage<16, 0x0000FFFFu>(rows, pairs);
+// Rows [H, H + 16) after the stage that pairs them with the other half.
+template <size_t L, int H>
+[[gnu::always_inline]] inline void TransposeHalf(Lanes<L> rows[16], uint32_t* out) noexcept {
+    const auto pairs = std::make_integer_sequence<int, 8>();
     BitStage<8, 0x00FF00FFu>(rows, pairs);
     BitStage<4, 0x0F0F0F0Fu>(rows, pairs);
     BitStage<2, 0x33333333u>(rows, pairs);
@@ -126,7 +136,25 @@ template <size_t L>
     LaneStage<L, 2>(rows, pairs);
     if constexpr (L >= 8) LaneStage<L, 4>(rows, pairs);
     if constexpr (L >= 16) LaneStage<L, 8>(rows, pairs);
-    StoreRows<L>(rows, out, std::make_integer_sequence<int, 32>());
+    StoreRows<L, H>(rows, out, std::make_integer_sequence<int, 16>());
+}
+
+// One group: L plane words of 32 rows `rowStride` words apart, to 32·L
+// particle-consecutive words at `out`. Only the first stage pairs rows of
+// different halves, so each half then goes on alone, in half the registers.
+template <size_t L, int... B>
+[[gnu::always_inline]] inline void LoadRows(Lanes<L> rows[32], const uint32_t* rowsIn, int64_t rowStride,
+                                            std::integer_sequence<int, B...>) noexcept {
+    (std::memcpy(&rows[B], rowsIn + B * rowStride, sizeof(Lanes<L>)), ...);
+}
+
+template <size_t L>
+[[gnu::always_inline]] inline void TransposeGroup(const uint32_t* rowsIn, int64_t rowStride, uint32_t* out) noexcept {
+    Lanes<L> rows[32];
+    LoadRows<L>(rows, rowsIn, rowStride, std::make_integer_sequence<int, 32>());
+    BitStage<16, 0x0000FFFFu>(rows, std::make_integer_sequence<int, 16>());
+    TransposeHalf<L, 0>(rows, out);
+    TransposeHalf<L, 16>(rows + 16, out);
 }
 
 // Element words of `particles` particles (a multiple of L) from one buffer
@@ -185,6 +213,10 @@ template <size_t L>
         for (int j = 0; j < words; ++j) {
             const uint32_t* plane = planes + static_cast<int64_t>(32 * j) * planeWords + q;
             uint32_t* to = words == 1 ? out : buffer[j < 3 ? j : 0];
+            // So many planes are read at once that the processor's own
+            // prefetching loses track of them: ask for the next step's lines.
+            if (q + kStepWords < qEnd)
+                for (int b = 0; b < 32; ++b) __builtin_prefetch(plane + b * planeWords + kStepWords);
             if constexpr (kTiled) {
                 for (int b = 0; b < 32; ++b)
                     std::memcpy(tile[b], plane + b * planeWords, static_cast<size_t>(stepWords) * sizeof(uint32_t));
