@@ -212,7 +212,7 @@ template <size_t L>
         uint32_t* out = elements + q * 32 * words;
         for (int j = 0; j < words; ++j) {
             const uint32_t* plane = planes + static_cast<int64_t>(32 * j) * planeWords + q;
-            uint32_t* to = words == 1 ? out : buffer[j < 3 ? j : 0];
+            uint32_t* to = words == 1 ? out : buffer[words <= 3 ? j : 0];
             // So many planes are read at once that the processor's own
             // prefetching loses track of them: ask for the next step's lines.
             if (q + kStepWords < qEnd)
