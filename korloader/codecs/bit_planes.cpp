@@ -139,15 +139,15 @@ template <size_t L, int H>
     StoreRows<L, H>(rows, out, std::make_integer_sequence<int, 16>());
 }
 
-// One group: L plane words of 32 rows `rowStride` words apart, to 32·L
-// particle-consecutive words at `out`. Only the first stage pairs rows of
-// different halves, so each half then goes on alone, in half the registers.
 template <size_t L, int... B>
 [[gnu::always_inline]] inline void LoadRows(Lanes<L> rows[32], const uint32_t* rowsIn, int64_t rowStride,
                                             std::integer_sequence<int, B...>) noexcept {
     (std::memcpy(&rows[B], rowsIn + B * rowStride, sizeof(Lanes<L>)), ...);
 }
 
+// One group: L plane words of 32 rows `rowStride` words apart, to 32·L
+// particle-consecutive words at `out`. Only the first stage pairs rows of
+// different halves, so each half then goes on alone, in half the registers.
 template <size_t L>
 [[gnu::always_inline]] inline void TransposeGroup(const uint32_t* rowsIn, int64_t rowStride, uint32_t* out) noexcept {
     Lanes<L> rows[32];
@@ -177,8 +177,9 @@ template <size_t L, size_t... I>
 template <size_t L, size_t C, size_t... I>
 [[gnu::always_inline]] inline void Interleave3One(const Lanes<L>& x, const Lanes<L>& y, const Lanes<L>& z,
                                                  uint32_t* out, std::index_sequence<I...>) noexcept {
-    const Lanes<L> xy =
-        __builtin_shufflevector(x, y, ((C * L + I) % 3 == 0 ? (C * L + I) / 3 : (C * L + I) % 3 == 1 ? L + (C * L + I) / 3 : 0)...);
+    // Words 0 and 1 first (the lanes of word 2 are taken as they come), then word 2.
+    constexpr auto xyLane = [](size_t n) { return n % 3 == 0 ? n / 3 : n % 3 == 1 ? L + n / 3 : 0; };
+    const Lanes<L> xy = __builtin_shufflevector(x, y, xyLane(C * L + I)...);
     const Lanes<L> o = __builtin_shufflevector(xy, z, ((C * L + I) % 3 == 2 ? L + (C * L + I) / 3 : I)...);
     std::memcpy(out + C * L, &o, sizeof o);
 }
