@@ -219,8 +219,13 @@ template <size_t L>
             if (q + kStepWords < qEnd)
                 for (int b = 0; b < 32; ++b) __builtin_prefetch(plane + b * planeWords + kStepWords);
             if constexpr (kTiled) {
-                for (int b = 0; b < 32; ++b)
-                    std::memcpy(tile[b], plane + b * planeWords, static_cast<size_t>(stepWords) * sizeof(uint32_t));
+                // A copy of constant size is a few vector moves; a string move
+                // of one line costs more to start than the line itself.
+                if (stepWords == kStepWords)
+                    for (int b = 0; b < 32; ++b) std::memcpy(tile[b], plane + b * planeWords, sizeof tile[b]);
+                else
+                    for (int b = 0; b < 32; ++b)
+                        std::memcpy(tile[b], plane + b * planeWords, static_cast<size_t>(stepWords) * sizeof(uint32_t));
                 for (int64_t t = 0; t < stepWords; t += static_cast<int64_t>(L))
                     TransposeGroup<L>(&tile[0][t], kStepWords, to + 32 * t);
             } else {
