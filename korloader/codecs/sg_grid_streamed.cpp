@@ -232,9 +232,32 @@ template <size_t L, bool AddRows, bool AddSlice, Output Out>
     for (; i < nx; ++i) PassCell<AddRows, AddSlice, Convert>(i, sum += source[i], result, rowSums, out, rec);
 }
 
+// The floats of n expanded tokens of a stream without passes, L lanes at a
+// time; `from` may be `to` itself.
+template <size_t L, Output Out>
+[[gnu::always_inline]] inline void ConvertBody(const Word* from, float* to, size_t n, Reconstruct rec) noexcept {
+    if constexpr (Out == kStreamedFloats) {
+        if (reinterpret_cast<uintptr_t>(to) % (4 * L) != 0) {
+            ConvertBody<L, kFloats>(from, to, n, rec);
+            return;
+        }
+    }
+    using U = typename VectorTypes<L>::Unsigned;
+    const ReconstructLanes<L> lanes(rec);
+    size_t i = 0;
+    for (; i + L <= n; i += L) {
+        U x;
+        std::memcpy(&x, from + i, sizeof x);
+        WriteFloats<L, Out>(to + i, x, lanes);
+    }
+    for (; i < n; ++i) to[i] = std::bit_cast<float>(rec(from[i]));
+}
+
 using PassRowFunction = void (*)(const PassRow&, Reconstruct) noexcept;
+using ConvertFunction = void (*)(const Word*, float*, size_t, Reconstruct) noexcept;
 struct PassRowTable {
     PassRowFunction pass[2][2][3];  // [adds rows][adds the slice][output]
+    ConvertFunction convert[2];     // [streamed]
 };
 
 // The kernels of one vector width, compiled for it.
@@ -243,6 +266,10 @@ struct Kernels128 {
     static void Pass(const PassRow& row, Reconstruct rec) noexcept {
         PassRowBody<4, AddRows, AddSlice, Out>(row, rec);
     }
+    template <Output Out>
+    static void Convert(const Word* from, float* to, size_t n, Reconstruct rec) noexcept {
+        ConvertBody<4, Out>(from, to, n, rec);
+    }
 };
 #if KOR_WIDE_VECTORS
 struct Kernels256 {
@@ -250,11 +277,19 @@ struct Kernels256 {
     [[gnu::target("avx2")]] static void Pass(const PassRow& row, Reconstruct rec) noexcept {
         PassRowBody<8, AddRows, AddSlice, Out>(row, rec);
     }
+    template <Output Out>
+    [[gnu::target("avx2")]] static void Convert(const Word* from, float* to, size_t n, Reconstruct rec) noexcept {
+        ConvertBody<8, Out>(from, to, n, rec);
+    }
 };
 struct Kernels512 {
     template <bool AddRows, bool AddSlice, Output Out>
     [[gnu::target("avx512f")]] static void Pass(const PassRow& row, Reconstruct rec) noexcept {
         PassRowBody<16, AddRows, AddSlice, Out>(row, rec);
+    }
+    template <Output Out>
+    [[gnu::target("avx512f")]] static void Convert(const Word* from, float* to, size_t n, Reconstruct rec) noexcept {
+        ConvertBody<16, Out>(from, to, n, rec);
     }
 };
 #endif
@@ -272,6 +307,8 @@ constexpr PassRowTable MakePassRowTable() {
     FillOutputs<K, false, true>(table.pass[0][1]);
     FillOutputs<K, true, false>(table.pass[1][0]);
     FillOutputs<K, true, true>(table.pass[1][1]);
+    table.convert[0] = K::template Convert<kFloats>;
+    table.convert[1] = K::template Convert<kStreamedFloats>;
     return table;
 }
 constexpr PassRowTable kPassRow128 = MakePassRowTable<Kernels128>();
@@ -371,7 +408,7 @@ bool DecodeGridStreamed(const SingleHeader& h, EntropyCoder& coder, float* out, 
         ok = coder.ExpandNext(reinterpret_cast<AliasedInt32*>(piece), count * nx, slack);
         if (!ok) break;
         if (passes == 0) {
-            Convert(piece, reinterpret_cast<Word*>(destination), count * nx, rec);
+            kernels.convert[streamed](piece, destination, count * nx, rec);
             continue;
         }
         for (size_t r = 0; r < count; ++r) {
