@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/json_writer.h"
-#include "inspect.h"
+#include "examine.h"
 #include "sequence_report.h"
 
 namespace KorInfo {

@@ -17,7 +17,7 @@
 #include "common/sequence.h"
 #include "common/utf8_path.h"
 #include "frame/channel_pool.h"
-#include "inspect.h"
+#include "examine.h"
 #include "json_report.h"
 #include "options.h"
 #include "paths/frame_paths.h"

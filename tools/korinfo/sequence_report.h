@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "drift.h"
-#include "inspect.h"
+#include "examine.h"
 
 namespace KorInfo {
 

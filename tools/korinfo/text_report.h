@@ -1,7 +1,7 @@
 // korinfo's text output: the report of one frame file and the report of a
 // sequence (its range, missing frames, one line per frame and its drift).
 #pragma once
-#include "inspect.h"
+#include "examine.h"
 #include "sequence_report.h"
 
 namespace KorInfo {

@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "examine.h"
 
 #include "common/sequence.h"
 #include "frame/ostrel_frame_data.h"
